@@ -1,0 +1,78 @@
+#include <cerrno>
+#include <cstring>
+
+#include "recordio/item_text.hpp"
+#include "recordio/list_io.hpp"
+#include "recordio/list_io_internal.hpp"
+#include "runtime/fatal.hpp"
+
+namespace {
+
+// Items are placed so that no line reaches this many characters.
+constexpr int32_t kLineLimit = 80;
+
+// The free-format write state: one write is open at a time. The line buffer is made once and never
+// grows: a line of double items is at most 79 characters and its line end.
+struct WriteState {
+    Unit* unit = nullptr;
+    int32_t err = 0;
+    int32_t position = 0;  // characters in the current line
+    char line[400];
+};
+WriteState state;
+
+// Hands the finished line and its line end to the unit's stream in one piece. A failure there shows at
+// the flush that ends the row.
+void end_line() {
+    state.line[state.position] = '\n';
+    state.unit->stream.put(state.line, static_cast<std::size_t>(state.position) + 1);
+    state.position = 0;
+}
+
+void write_item(double x) {
+    char text[kItemTextCapacity];
+    const auto n = static_cast<int32_t>(format_item(x, text));
+    if (state.position + n >= kLineLimit && state.position > 0) {
+        end_line();
+    }
+    std::memcpy(state.line + state.position, text, static_cast<std::size_t>(n));
+    state.position += n;
+}
+
+}  // namespace
+
+int32_t s_wsle(const cilist* a) {
+    Unit* unit = nullptr;
+    if (const int32_t failed = list_io_start(a, 0, &unit); failed != 0) {
+        return failed;
+    }
+    state.unit = unit;
+    state.err = a->err;
+    state.position = 0;
+    if (unit->last_op.load() != 1 && f__nowwriting(unit) != 0) {
+        return err__fl(a->err, errno, "list output start");
+    }
+    return 0;
+}
+
+int32_t list_write_items(int32_t type, int32_t number, char* ptr, int32_t length) {
+    if (type != kTypeDouble) {
+        f__fatal(117, "unknown type in lio");
+    }
+    for (int32_t i = 0; i < number; ++i) {
+        double x;
+        std::memcpy(&x, ptr + static_cast<std::ptrdiff_t>(i) * length, sizeof x);
+        write_item(x);
+    }
+    return 0;
+}
+
+int32_t e_wsle() {
+    end_line();
+    int32_t result = 0;
+    if (!state.unit->stream.flush()) {
+        result = err__fl(state.err, errno, "write end");
+    }
+    list_io_finish();
+    return result;
+}

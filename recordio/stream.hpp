@@ -1,0 +1,81 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+// A unit's connection to an open file descriptor.
+//
+// Input is read through a buffer with one character of push-back. Output is gathered and handed to the
+// file by flush(), in one write per flush where it fits, so a row reaches the file as one piece.
+//
+// A signal may end the process at any moment, and its handler must still cut the output file after the
+// last whole row and close it. A handler may not call the buffered C library, so the few facts it needs
+// (the descriptor, whether the stream owns it, and the offset up to which output has been handed to the
+// file by a completed flush) are lock-free atomics that are always valid; see cut_and_close_for_exit().
+class Stream {
+public:
+    static constexpr int kEof = -1;
+
+    // Connects to fd at the descriptor's current offset. A stream that does not own its descriptor (the
+    // standard streams) never closes or cuts it.
+    void attach(int fd, bool owns_fd);
+    // Hands pending output to the file (best effort), then closes an owned descriptor. Returns the
+    // descriptor's close result (0 when nothing was closed).
+    int close();
+    bool attached() const { return fd_.load(std::memory_order_relaxed) >= 0; }
+    int fd() const { return fd_.load(std::memory_order_relaxed); }
+    bool owns_fd() const { return owns_fd_.load(std::memory_order_relaxed); }
+
+    // Next byte as 0..255, or kEof at the end of the file or after a read error (see read_error()).
+    int get();
+    // Puts back c, the byte get() returned last; at most one byte is held.
+    void unget(int c);
+    bool read_error() const { return read_errno_ != 0; }
+    int read_errno() const { return read_errno_; }
+    void clear_read_error() { read_errno_ = 0; }
+
+    // Appends n bytes to the output. Returns false with errno set when output had to be handed to the
+    // file early (the gathering buffer was full) and the file refused it.
+    bool put(const char* text, std::size_t n);
+    // Hands all gathered output to the file. Returns false with errno set when the file refused any of it;
+    // the committed offset then stays at the end of the last complete flush.
+    bool flush();
+
+    // The logical position: where the next byte would be read or written.
+    int64_t tell() const;
+    // Moves to offset from the start of the file; pending output is handed over first.
+    bool seek(int64_t offset);
+    // The file length, or -1 when it cannot be told.
+    int64_t file_size() const;
+    // The offset just after the last byte handed to the file by a completed flush.
+    int64_t committed() const { return committed_.load(std::memory_order_relaxed); }
+    // Whether the descriptor refers to a terminal.
+    bool is_terminal() const;
+
+    // For the exit path, async-signal-safe: when cut is set, shortens the file to the committed offset;
+    // then closes an owned descriptor. Pending output and unread input are dropped.
+    void cut_and_close_for_exit(bool cut);
+
+private:
+    bool write_all(const char* data, std::size_t n);
+    void drop_input();
+    bool hand_over_output();
+
+    static constexpr std::size_t kBufferSize = 8192;
+
+    std::atomic<int> fd_{-1};
+    std::atomic<bool> owns_fd_{false};
+    std::atomic<int64_t> committed_{0};
+    static_assert(std::atomic<int>::is_always_lock_free && std::atomic<int64_t>::is_always_lock_free,
+                  "a signal handler reads these");
+
+    int64_t fd_offset_ = 0;   // the descriptor's own offset, kept to avoid asking the kernel
+    char in_[kBufferSize];
+    std::size_t in_next_ = 0;  // next unread byte of in_
+    std::size_t in_end_ = 0;   // end of the valid bytes of in_
+    int pushed_back_ = kEof;   // the byte put back, or kEof
+    int read_errno_ = 0;
+    char out_[kBufferSize];
+    std::size_t out_len_ = 0;
+};

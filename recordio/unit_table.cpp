@@ -1,0 +1,310 @@
+#include "recordio/unit_table.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <new>
+#include <string_view>
+#include <unistd.h>
+
+#include "runtime/fatal.hpp"
+#include "runtime/io_state.hpp"
+#include "runtime/startup.hpp"
+
+Unit f__units[kUnitCount];
+
+namespace {
+
+constexpr std::size_t kMaxNameLength = 255;
+constexpr mode_t kNewFileMode = 0666;  // narrowed by the umask, as for any file a program creates
+
+bool starts_with_letter(const char* text, char lower) {
+    return text != nullptr && (*text == lower || *text == lower - 'a' + 'A');
+}
+
+// The open's file name with trailing blanks removed; leading blanks stay.
+std::string_view given_name(const olist& a) {
+    std::string_view name(a.file, a.filelen > 0 ? static_cast<std::size_t>(a.filelen) : 0);
+    while (!name.empty() && name.back() == ' ') {
+        name.remove_suffix(1);
+    }
+    return name.substr(0, kMaxNameLength);
+}
+
+bool same_name(const Unit& unit, const olist& a) {
+    return a.file == nullptr || (unit.named && unit.name == given_name(a));
+}
+
+bool file_exists(const std::string& name) { return ::access(name.c_str(), F_OK) == 0; }
+
+int open_fd(const std::string& name, int flags) { return ::open(name.c_str(), flags | O_CLOEXEC, kNewFileMode); }
+
+// A scratch unit gets a fresh temporary file of its own.
+bool make_scratch_name(std::string& name) {
+    const char* dir = std::getenv("TMPDIR");
+    std::string pattern = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/ephemXXXXXX";
+    const int fd = ::mkstemp(pattern.data());
+    if (fd < 0) {
+        return false;
+    }
+    ::close(fd);
+    name = pattern;
+    return true;
+}
+
+void forget_name(Unit& unit) {
+    unit.name.clear();
+    unit.named = false;
+}
+
+// Cuts a written file after the current position, so that nothing of an older, longer file remains.
+int cut_at_position(Unit& unit, int32_t err) {
+    if (unit.record_length != 0) {
+        return 0;
+    }
+    unit.stream.flush();  // a failed flush leaves the position after the bytes the file did take
+    const int64_t position = unit.stream.tell();
+    const int64_t length = unit.stream.file_size();
+    if (position >= length || !unit.can_seek || !unit.named) {
+        return 0;
+    }
+    if (::ftruncate(unit.stream.fd(), static_cast<off_t>(position)) != 0) {
+        return err__fl(err, 111, "endfile");
+    }
+    return 0;
+}
+
+void connect_preset(int number, int fd, int rights, int last_op) {
+    Unit& unit = f__units[number];
+    unit.stream.attach(fd, false);
+    forget_name(unit);
+    unit.record_length = 0;
+    unit.can_seek = !unit.stream.is_terminal();
+    unit.formatted = true;
+    unit.rights = rights;
+    unit.blank_zero = false;
+    unit.at_end = false;
+    unit.last_op.store(last_op);
+    unit.scratch = false;
+}
+
+}  // namespace
+
+int unit_number(const Unit& unit) { return static_cast<int>(&unit - f__units); }
+
+void connect_preset_units() {
+    connect_preset(0, STDERR_FILENO, kMayWrite, 1);
+    connect_preset(5, STDIN_FILENO, kMayRead, 0);
+    connect_preset(6, STDOUT_FILENO, kMayWrite, 1);
+}
+
+int f_open(const olist* a) {
+    f__external = 1;
+    if (a->unit < 0 || a->unit >= kUnitCount) {
+        return err__fl(a->err, 101, "open");
+    }
+    if ((f__init & kInitialised) == 0) {
+        f_init();
+    }
+    Unit& unit = f__units[a->unit];
+    f__curunit = &unit;
+
+    if (unit.stream.attached()) {
+        if (same_name(unit, *a)) {
+            if (a->blank != nullptr) {
+                unit.blank_zero = starts_with_letter(a->blank, 'z');
+            }
+            return 0;
+        }
+        const cllist close_first{a->err, a->unit, nullptr};
+        f_clos(&close_first);
+    }
+
+    unit.record_length = a->recl;
+    unit.blank_zero = starts_with_letter(a->blank, 'z');
+    unit.formatted = a->form == nullptr ? a->recl <= 0 : starts_with_letter(a->form, 'f');
+
+    std::string name;
+    if (a->file != nullptr) {
+        name = given_name(*a);
+        if (name.empty()) {
+            return err__fl(a->err, 107, "open");
+        }
+    } else {
+        name = "fort." + std::to_string(a->unit);
+    }
+
+    unit.scratch = false;
+    unit.at_end = false;
+    unit.last_op.store(0);
+    unit.rights = kMayRead | kMayWrite;
+
+    switch (a->stat == nullptr ? 'u' : *a->stat) {
+        case 'o':
+        case 'O':
+            if (!file_exists(name)) {
+                const int code = errno;
+                unit.name = name;  // the report names the file that is missing
+                unit.named = true;
+                return err__fl(a->err, code, "open");
+            }
+            break;
+        case 'n':
+        case 'N':
+            if (file_exists(name)) {
+                return err__fl(a->err, 128, "open");
+            }
+            [[fallthrough]];
+        case 'r':
+        case 'R':
+            if (const int fd = open_fd(name, O_WRONLY | O_CREAT | O_TRUNC); fd >= 0) {
+                ::close(fd);
+            }
+            break;
+        case 's':
+        case 'S':
+            if (!make_scratch_name(name)) {
+                return err__fl(a->err, errno, "open");
+            }
+            unit.scratch = true;
+            break;
+        default:
+            break;
+    }
+
+    try {
+        unit.name = name;
+        unit.named = true;
+    } catch (const std::bad_alloc&) {
+        forget_name(unit);
+        return err__fl(a->err, 113, "no space");
+    }
+
+    // Reading and writing keeps the content and starts at the beginning; a read-only file can still be
+    // read; only a file that cannot be opened either way is created (or emptied) for writing.
+    int fd = open_fd(name, O_RDWR);
+    if (fd < 0) {
+        fd = open_fd(name, O_RDONLY);
+        unit.rights = kMayRead;
+    }
+    if (fd < 0) {
+        fd = open_fd(name, O_WRONLY | O_CREAT | O_TRUNC);
+        unit.rights = kMayWrite;
+        unit.last_op.store(1);
+    }
+    if (fd < 0) {
+        return err__fl(a->err, errno, "open");
+    }
+    unit.stream.attach(fd, true);
+    unit.can_seek = !unit.stream.is_terminal();
+
+    if (unit.can_seek && unit.record_length > 0) {
+        unit.stream.seek(0);
+    }
+    if (starts_with_letter(a->access, 'a')) {
+        const int64_t end = unit.stream.file_size();
+        if (end < 0 || !unit.stream.seek(end)) {
+            return err__fl(a->err, 129, "open");
+        }
+    }
+    return 0;
+}
+
+int f_clos(const cllist* a) {
+    if ((f__init & kUnderWay) != 0) {
+        return err__fl(a->err, 131, "I/O recursion");
+    }
+    if (a->unit < 0 || a->unit >= kUnitCount) {
+        return 0;
+    }
+    Unit& unit = f__units[a->unit];
+    int result = 0;
+    if (unit.stream.attached()) {
+        if (unit.scratch || starts_with_letter(a->stat, 'd')) {
+            unit.stream.close();
+            if (unit.named) {
+                ::unlink(unit.name.c_str());
+            }
+        } else {
+            if (unit.last_op.load() == 1) {
+                result = cut_at_position(unit, a->err);
+            }
+            unit.stream.close();  // a standard stream's descriptor stays open
+        }
+    }
+    unit.at_end = false;
+    unit.last_op.store(0);
+    forget_name(unit);
+    return result;
+}
+
+int f__nowwriting(Unit* x) {
+    if ((x->rights & kMayWrite) != 0) {
+        x->last_op.store(1);
+        return 0;
+    }
+    if (!x->named) {
+        errno = 127;
+        return 1;
+    }
+    const int64_t position = x->stream.tell();
+    x->stream.close();
+    const int fd = open_fd(x->name, O_RDWR);
+    if (fd < 0) {
+        errno = 127;
+        return 1;
+    }
+    x->stream.attach(fd, true);
+    x->stream.seek(position);
+    x->rights = kMayRead | kMayWrite;
+    x->last_op.store(1);
+    return 0;
+}
+
+int f__nowreading(Unit* x) {
+    if ((x->rights & kMayRead) != 0) {
+        x->last_op.store(0);
+        return 0;
+    }
+    if (!x->named) {
+        errno = 126;
+        return 1;
+    }
+    const int64_t position = x->stream.tell();
+    x->stream.close();
+    int fd = open_fd(x->name, O_RDWR);
+    int rights = kMayRead | kMayWrite;
+    if (fd < 0) {
+        fd = open_fd(x->name, O_RDONLY);
+        rights = kMayRead;
+    }
+    if (fd < 0) {
+        errno = 126;
+        return 1;
+    }
+    x->stream.attach(fd, true);
+    x->stream.seek(position);
+    x->rights = rights;
+    x->last_op.store(0);
+    return 0;
+}
+
+void f_exit() {
+    static std::atomic<bool> closed{false};
+    if ((f__init & kInitialised) == 0) {
+        return;
+    }
+    f__init = f__init & ~kUnderWay;  // an interrupted transfer no longer counts as under way
+    if (closed.exchange(true)) {
+        return;
+    }
+    for (Unit& unit : f__units) {
+        const bool written = unit.last_op.load() == 1 && unit.record_length == 0;
+        const bool delete_file = unit.scratch && unit.named && unit.stream.attached();
+        unit.stream.cut_and_close_for_exit(written && !delete_file);
+        if (delete_file) {
+            ::unlink(unit.name.c_str());
+        }
+    }
+}

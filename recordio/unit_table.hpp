@@ -1,0 +1,57 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "recordio/control_blocks.hpp"
+#include "recordio/stream.hpp"
+
+// The unit table: numbered units 0..99 and the files they are connected to.
+
+inline constexpr int kUnitCount = 100;
+
+// Rights of a connection.
+inline constexpr int kMayRead = 1;
+inline constexpr int kMayWrite = 2;
+
+struct Unit {
+    Stream stream;             // attached when the unit is connected
+    std::string name;          // the name it was opened under, trailing blanks removed
+    bool named = false;        // false for the standard streams and unconnected units
+    int32_t record_length = 0; // 0 for sequential access
+    bool can_seek = false;     // the stream is not a terminal
+    bool formatted = false;    // text records
+    int rights = 0;            // kMayRead, kMayWrite or both
+    bool blank_zero = false;   // the blank setting of the open; free-format reading ignores it
+    bool at_end = false;       // the stream has met the end of the file
+    // 1 when the last operation was a write. A signal handler reads it to know whether to cut the file.
+    std::atomic<int> last_op{0};
+    bool scratch = false;      // deleted at close
+};
+
+// The process-wide unit table.
+extern Unit f__units[kUnitCount];
+
+// The unit's number: its position in the table.
+int unit_number(const Unit& unit);
+
+// Connects units 0, 5 and 6 to standard error, input and output. Part of the run-time's initialisation.
+void connect_preset_units();
+
+// Opens a unit. With err = 0 every failure ends the run through the fatal report; otherwise the error
+// number is returned. Returns 0 on success.
+int f_open(const olist* a);
+
+// Closes a unit, keeping or deleting its file; a written file is cut after the current position.
+int f_clos(const cllist* a);
+
+// Makes a unit ready for writing at its current position. Returns 0, or 1 with errno = 127.
+int f__nowwriting(Unit* x);
+
+// Makes a unit ready for reading at its current position. Returns 0, or 1 with errno = 126.
+int f__nowreading(Unit* x);
+
+// Closes every unit, once per process, reporting nothing. Async-signal-safe: a written file is cut after
+// its last completed flush, pending output is dropped, and names are not released.
+void f_exit();

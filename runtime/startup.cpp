@@ -1,0 +1,30 @@
+#include "runtime/startup.hpp"
+
+#include <cstdlib>
+
+#include "recordio/unit_table.hpp"
+#include "runtime/fatal.hpp"
+#include "runtime/io_state.hpp"
+#include "runtime/standard_error.hpp"
+
+void f_setarg(int32_t argc, char** argv) {
+    f__xargc = argc;
+    f__xargv = argv;
+}
+
+void f_init() {
+    if ((f__init & kUnderWay) != 0) {
+        f__fatal(131, "I/O recursion");
+    }
+    f__init = kInitialised;
+    connect_preset_units();
+}
+
+void s_stop(const char* text, int32_t length) {
+    if (length > 0) {
+        write_standard_error("STOP ");
+        write_standard_error(text, static_cast<std::size_t>(length));
+        write_standard_error(" statement executed\n");
+    }
+    std::exit(0);
+}

@@ -1,1 +1,109 @@
+#include "ephemeris/apparent_place.hpp"
+
+#include <cmath>
+
 #include <gtest/gtest.h>
+
+namespace {
+
+const double kPi = std::atan(1.0) * 4.0;
+const double kDospi = kPi + kPi;
+const double kObli = (kPi * 23.439291) / 180.0;
+
+BodyPosition at(double x, double y, double z) {
+    BodyPosition b{};
+    b.xe = x;
+    b.ye = y;
+    b.ze = z;
+    b.r = std::sqrt(((x * x) + (y * y)) + (z * z));
+    return b;
+}
+
+ApparentPlace seen(const BodyPosition& target, const BodyPosition& observer) {
+    return apparent_place(target, observer, kObli, kPi, kDospi);
+}
+
+// The elements of the worked pass: Mars from the Earth at 2451545.0.
+Orbit orbit_of(double a, double e, double ync, double w, double od, double ame, double t) {
+    auto rad = [](double deg) { return (deg * kPi) / 180.0; };
+    const double vn = std::pow(1.0, 0.5) * (0.01720209895 / std::pow(a, 1.5));
+    return Orbit{a, e, rad(ync), rad(w), rad(od), rad(ame), t, vn, (1.0 - (e * e)) * a};
+}
+
+TEST(ApparentPlace, WorkedPassGivesTheKnownRow) {
+    const Orbit mars = orbit_of(1.52371034, 0.0933941, 1.84969142, 286.4968315, 49.55953891, 19.3903, 2451545.0);
+    const Orbit earth = orbit_of(1.00000261, 0.01671123, -0.00001531, 102.93768193, 0.0, -2.47311027, 2451545.0);
+    const BodyPosition target = body_position(2451545.0, mars, kPi, kDospi);
+    const ApparentPlace p = seen(target, body_position(2451545.0, earth, kPi, kDospi));
+    // Nine-digit values; the tolerance allows for the last bits of the host's elementary functions.
+    EXPECT_NEAR(p.har, 22.0352961, 1e-7);
+    EXPECT_NEAR(p.gdec, -13.1786492, 1e-7);
+    EXPECT_NEAR(target.r, 1.39115922, 1e-8);
+    EXPECT_NEAR(p.delta, 1.84956441, 1e-8);
+    EXPECT_NEAR(p.elong, 47.6050457, 1e-7);
+    EXPECT_NEAR(p.afase, 31.4665953, 1e-7);
+    EXPECT_NEAR(p.fase, 0.926472324, 1e-9);
+}
+
+struct GeometryCase {
+    const char* protects;
+    BodyPosition target;
+    double elong, afase, fase;
+};
+
+// The observer stands at (1, 0, 0): the Sun is behind it along -x.
+TEST(ApparentPlace, ElongationAndPhaseInLineWithTheSun) {
+    const BodyPosition observer = at(1.0, 0.0, 0.0);
+    const GeometryCase cases[] = {
+        {"opposition: target opposite the Sun, fully lit", at(2.0, 0.0, 0.0), 180.0, 0.0, 1.0},
+        {"conjunction: target beyond the Sun, fully lit", at(-2.0, 0.0, 0.0), 0.0, 0.0, 1.0},
+        {"inferior conjunction: target between, dark side towards us", at(0.5, 0.0, 0.0), 0.0, 180.0, 0.0},
+    };
+    for (const GeometryCase& c : cases) {
+        const ApparentPlace p = seen(c.target, observer);
+        EXPECT_EQ(p.elong, c.elong) << c.protects;
+        EXPECT_EQ(p.afase, c.afase) << c.protects;
+        EXPECT_EQ(p.fase, c.fase) << c.protects;
+    }
+}
+
+TEST(ApparentPlace, QuadratureIsHalfLit) {
+    // Target at (1, 1, 0): seen at 90 degrees from the Sun; at the target the angle is 45 degrees.
+    const ApparentPlace p = seen(at(1.0, 1.0, 0.0), at(1.0, 0.0, 0.0));
+    EXPECT_NEAR(p.elong, 90.0, 1e-12);
+    EXPECT_NEAR(p.afase, 45.0, 1e-12);
+    EXPECT_NEAR(p.fase, (1.0 + std::sqrt(0.5)) / 2.0, 1e-15);
+}
+
+TEST(ApparentPlace, TargetAtTheEquinoxOnTheEclipticIsAtTheOrigin) {
+    const ApparentPlace p = seen(at(2.0, 0.0, 0.0), at(1.0, 0.0, 0.0));
+    EXPECT_EQ(p.gdec, 0.0);
+    EXPECT_EQ(p.har, 0.0);
+    EXPECT_EQ(p.delta, 1.0);
+}
+
+TEST(ApparentPlace, NegativeEquatorialYPutsTheRightAscensionPastTwelveHours) {
+    const ApparentPlace p = seen(at(1.0, -1.0, 0.0), at(0.0, 0.0, 1.0));
+    EXPECT_GT(p.har, 12.0);
+    EXPECT_LT(p.har, 24.0);
+    const ApparentPlace mirrored = seen(at(1.0, 1.0, 0.0), at(0.0, 0.0, 1.0));
+    EXPECT_LT(mirrored.har, 12.0);
+}
+
+TEST(ApparentPlace, BothBodiesAtOnePointGiveZeroDistanceAndNaN) {
+    const BodyPosition same = at(0.3, -1.1, 0.01);
+    const ApparentPlace p = seen(same, same);
+    EXPECT_EQ(p.delta, 0.0);
+    for (const double v : {p.gdec, p.har, p.elong, p.afase, p.fase}) {
+        EXPECT_TRUE(std::isnan(v));
+    }
+}
+
+TEST(ApparentPlace, NaNPositionMakesEverythingNaN) {
+    const ApparentPlace p = seen(at(NAN, NAN, NAN), at(1.0, 0.0, 0.0));
+    for (const double v : {p.delta, p.gdec, p.har, p.elong, p.afase, p.fase}) {
+        EXPECT_TRUE(std::isnan(v));
+    }
+}
+
+}  // namespace

@@ -20,3 +20,30 @@ TEST(Run, WorkedPassIsTheFirstRowAndTheRunIsSilent) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Run, NoPositiveRowCountWritesNoRowButCreatesTheTable) {
+    for (const char* count : {"0", "-1", "-2147483648"}) {
+        TempDir dir;
+        dir.write("DATOS.DAT", mars_datos(count));
+        const RunResult result = run_ephem(dir);
+        EXPECT_EQ(result.exit_status, 0) << count;
+        EXPECT_EQ(result.standard_error, "") << count;
+        EXPECT_TRUE(dir.exists("ZEPO.DAT")) << count;
+        EXPECT_EQ(dir.read("ZEPO.DAT"), "") << count;
+    }
+}
+
+TEST(Run, RowsFollowOneDayApart) {
+    TempDir dir;
+    dir.write("DATOS.DAT", mars_datos("3"));
+    ASSERT_EQ(run_ephem(dir).exit_status, 0);
+    const std::string table = dir.read("ZEPO.DAT");
+    for (const char* time : {"\n  2451546. ", "\n  2451547. "}) {
+        EXPECT_NE(table.find(time), std::string::npos) << time;
+    }
+    EXPECT_EQ(table.find("2451548."), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,289 @@
+"""Tests of ephem-table: the reading of ZEPO.DAT, the date and sexagesimal texts, and both commands."""
+
+import csv
+import importlib.machinery
+import importlib.util
+import io
+import math
+import os
+import pathlib
+import subprocess
+import sys
+import tempfile
+import unittest
+
+sys.dont_write_bytecode = True
+
+TOOLS = pathlib.Path(__file__).resolve().parent
+SCRIPT = TOOLS / "ephem-table"
+MARS_TABLE = TOOLS.parent / "examples" / "mars" / "ZEPO.expected"
+
+
+def load_tool():
+    loader = importlib.machinery.SourceFileLoader("ephem_table", str(SCRIPT))
+    spec = importlib.util.spec_from_loader("ephem_table", loader)
+    module = importlib.util.module_from_spec(spec)
+    loader.exec_module(module)
+    return module
+
+
+et = load_tool()
+
+# The first row of the Mars example, on its two lines as ephem writes it.
+TWO_LINE_ROW = ("  2451545.  22.0352961 -13.1786492  1.39115922  1.84956441  47.6050457\n"
+                "  31.4665953  0.926472324\n")
+ONE_LINE_ROW = "  2453500.  13.5 -7.25  1.52  0.67  150.3  20.1  0.97\n"
+# Both bodies at one point: the distance is 0 and every angle NaN.
+NAN_ROW = "  2451545.  NAN  NAN  1.  0.  NAN  NAN  NAN\n"
+
+
+def rows_of(text):
+    return list(et.read_rows(io.StringIO(text), "ZEPO.DAT"))
+
+
+def run_tool(*args, cwd=None):
+    return subprocess.run([sys.executable, str(SCRIPT), *args], capture_output=True, text=True, cwd=cwd,
+                          env=dict(os.environ, PYTHONDONTWRITEBYTECODE="1"))
+
+
+class ReadRowsTest(unittest.TestCase):
+    def test_one_and_two_line_rows_in_one_table(self):
+        rows = rows_of(TWO_LINE_ROW + ONE_LINE_ROW + TWO_LINE_ROW)
+        self.assertEqual(len(rows), 3)
+        self.assertEqual(rows[0], (2451545.0, 22.0352961, -13.1786492, 1.39115922, 1.84956441,
+                                   47.6050457, 31.4665953, 0.926472324))
+        self.assertEqual(rows[1], (2453500.0, 13.5, -7.25, 1.52, 0.67, 150.3, 20.1, 0.97))
+        self.assertEqual(rows[2], rows[0])
+
+    def test_item_spellings(self):
+        # Each spelling a host may write for an item, and the value it stands for.
+        cases = [
+            ("2451545.", 2451545.0),
+            ("1.E+09", 1e9),
+            ("-5.55111512E-17", -5.55111512e-17),
+            ("1.234E-005", 1.234e-5),       # three exponent digits
+            ("0.", 0.0),
+            ("INF", math.inf),
+            ("-INF", -math.inf),
+            ("inf", math.inf),
+        ]
+        for text, value in cases:
+            with self.subTest(text=text):
+                self.assertEqual(et.parse_value(text), value)
+        for text in ("NAN", "nan", "-NAN.", "-nan"):
+            with self.subTest(text=text):
+                self.assertTrue(math.isnan(et.parse_value(text)))
+        for text in ("", ".", "E5", "1.2.3", "12,5", "NANA", "0x10", "--1", "1e", "INF.5"):
+            with self.subTest(text=text):
+                self.assertIsNone(et.parse_value(text))
+
+    def test_nan_row_keeps_its_nans(self):
+        (row,) = rows_of(NAN_ROW)
+        self.assertEqual(row[0], 2451545.0)
+        self.assertEqual(row[4], 0.0)
+        self.assertTrue(all(math.isnan(row[i]) for i in (1, 2, 5, 6, 7)))
+
+    def test_crlf_line_ends_and_blank_lines(self):
+        text = TWO_LINE_ROW.replace("\n", "\r\n") + "\n" + ONE_LINE_ROW
+        self.assertEqual(len(rows_of(text)), 2)
+
+    def test_empty_table_has_no_rows(self):
+        self.assertEqual(rows_of(""), [])
+
+    def test_malformed_tables_name_the_line(self):
+        # Each malformed table and the start of the message, which names the file and line.
+        cases = [
+            (TWO_LINE_ROW + "  2451546.  22.08  x12.9\n", "ZEPO.DAT:3: 'x12.9' is not a number"),
+            # A first line of six values followed by another of six: the row would have twelve.
+            (TWO_LINE_ROW.splitlines()[0] + "\n" + TWO_LINE_ROW.splitlines()[0] + "\n",
+             "ZEPO.DAT:2: the row begun on line 1 has 12 values"),
+            (ONE_LINE_ROW.rstrip("\n") + "  9.\n", "ZEPO.DAT:1: the row begun on line 1 has 9 values"),
+            ("DATE RA DEC\n" + ONE_LINE_ROW, "ZEPO.DAT:1: 'DATE' is not a number"),
+        ]
+        for text, message in cases:
+            with self.subTest(message=message):
+                with self.assertRaises(et.TableError) as caught:
+                    rows_of(text)
+                self.assertTrue(str(caught.exception).startswith(message), str(caught.exception))
+
+    def test_truncated_last_row_is_an_error_not_a_silent_loss(self):
+        text = ONE_LINE_ROW + TWO_LINE_ROW.splitlines()[0] + "\n"
+        rows = et.read_rows(io.StringIO(text), "ZEPO.DAT")
+        self.assertEqual(next(rows)[0], 2453500.0)
+        with self.assertRaises(et.TableError) as caught:
+            next(rows)
+        self.assertIn("ZEPO.DAT:2: the last row is cut short: 6 of 8 values", str(caught.exception))
+
+    def test_whole_mars_example(self):
+        with open(MARS_TABLE) as table:
+            rows = list(et.read_rows(table))
+        self.assertEqual(len(rows), 365)
+        # One day apart, as the program steps.
+        self.assertTrue(all(b[0] - a[0] == 1.0 for a, b in zip(rows, rows[1:])))
+
+
+class CalendarDateTest(unittest.TestCase):
+    def test_known_dates(self):
+        cases = [
+            (2451545.0, "2000-01-01 12:00:00"),
+            (2451544.5, "2000-01-01 00:00:00"),
+            (2459800.5, "2022-08-09 00:00:00"),
+            (2451603.5, "2000-02-29 00:00:00"),     # a leap day of a century year divisible by 400
+            (2415079.5, "1900-03-01 00:00:00"),     # the day after 1900-02-28: no leap day in 1900
+            (2299160.5, "1582-10-15 00:00:00"),     # the first Gregorian day ...
+            (2299159.5, "1582-10-04 00:00:00"),     # ... follows the last Julian one
+            (0.0, "-4712-01-01 12:00:00"),          # the origin of Julian dates, Julian calendar
+            (1721423.5, "0001-01-01 00:00:00"),
+            (1721057.5, "0000-01-01 00:00:00"),     # 1 BC is the astronomical year 0
+            (-1.0, "-4713-12-31 12:00:00"),
+        ]
+        for jd, text in cases:
+            with self.subTest(jd=jd):
+                self.assertEqual(et.calendar_date(jd), text)
+
+    def test_seconds_round_and_carry_into_the_next_day(self):
+        self.assertEqual(et.calendar_date(2451545.0 + 1.0 / 86400), "2000-01-01 12:00:01")
+        # 0.4 s before midnight of Dec 31 rounds into the next year.
+        self.assertEqual(et.calendar_date(2451544.5 - 0.4 / 86400), "2000-01-01 00:00:00")
+        self.assertEqual(et.calendar_date(2451544.5 - 0.6 / 86400), "1999-12-31 23:59:59")
+
+    def test_gregorian_days_agree_with_the_standard_library(self):
+        import datetime
+        start = datetime.date(1583, 1, 1)
+        for offset in range(0, 400 * 366 + 1000, 97):
+            day = start + datetime.timedelta(days=offset)
+            jdn = day.toordinal() + 1721425
+            self.assertEqual(et.gregorian_from_day(jdn), (day.year, day.month, day.day))
+
+    def test_no_date_for_values_without_one(self):
+        for jd in (math.nan, math.inf, -math.inf, 1e300):
+            with self.subTest(jd=jd):
+                self.assertEqual(et.calendar_date(jd), "")
+
+
+class SexagesimalTest(unittest.TestCase):
+    def test_right_ascension(self):
+        cases = [
+            (22.0352961, "22:02:07.07"),
+            (0.0, "00:00:00.00"),
+            (12.5, "12:30:00.00"),
+            (23.9999999999, "00:00:00.00"),  # rounds to 24 h, which is 0 h
+            (24.0, "00:00:00.00"),           # ephem can write exactly 24
+            (1.0 - 0.004 / 3600, "01:00:00.00"),  # 59.996 s carries into the minute and hour
+            (math.nan, ""),
+            (math.inf, ""),
+        ]
+        for hours, text in cases:
+            with self.subTest(hours=hours):
+                self.assertEqual(et.hours_hms(hours), text)
+
+    def test_declination(self):
+        cases = [
+            (-13.1786492, "-13:10:43.1"),
+            (5.5, "+05:30:00.0"),
+            (90.0, "+90:00:00.0"),
+            (-0.0, "+00:00:00.0"),
+            (-0.00001, "+00:00:00.0"),        # rounds to zero: no minus before a zero
+            (-0.0001, "-00:00:00.4"),
+            (29.999999999, "+30:00:00.0"),    # carries through seconds and minutes
+            (math.nan, ""),
+            (-math.inf, ""),
+            (1e300, ""),
+        ]
+        for degrees, text in cases:
+            with self.subTest(degrees=degrees):
+                self.assertEqual(et.degrees_dms(degrees), text)
+
+    def test_unwrap_keeps_a_track_through_zero_hours_continuous(self):
+        track = et.unwrap_hours([23.5, 23.9, 0.2, math.nan, 0.6])
+        self.assertEqual(track[:3], [23.5, 23.9, 24.2])
+        self.assertTrue(math.isnan(track[3]))
+        self.assertEqual(track[4], 24.6)  # continues from the last finite value across the NaN
+        self.assertEqual(et.unwrap_hours([0.5, 23.5]), [0.5, -0.5])
+
+
+class CommandsTest(unittest.TestCase):
+    def test_csv_of_a_table(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            table = pathlib.Path(tmp, "ZEPO.DAT")
+            table.write_text(TWO_LINE_ROW + NAN_ROW + "  2451547.  INF  0.  1.  1.  -INF  0.  1.\n")
+            done = run_tool("csv", cwd=tmp)  # ZEPO.DAT in the working directory by default
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual(done.stderr, "")
+        records = list(csv.reader(io.StringIO(done.stdout)))
+        self.assertEqual(tuple(records[0]), et.CSV_HEADER)
+        self.assertEqual(records[1], ["2451545.0", "2000-01-01 12:00:00", "22.0352961", "22:02:07.07",
+                                      "-13.1786492", "-13:10:43.1", "1.39115922", "1.84956441",
+                                      "47.6050457", "31.4665953", "0.926472324"])
+        self.assertEqual(records[2], ["2451545.0", "2000-01-01 12:00:00", "NaN", "", "NaN", "", "1.0",
+                                      "0.0", "NaN", "NaN", "NaN"])
+        self.assertEqual(records[3][2:4], ["inf", ""])
+        self.assertEqual(records[3][8], "-inf")
+        self.assertEqual(len(records), 4)
+
+    def test_errors_go_to_stderr_with_status_1_and_no_traceback(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            bad = pathlib.Path(tmp, "bad.dat")
+            bad.write_text(ONE_LINE_ROW + "  2451546.  1.  2.\n")
+            binary = pathlib.Path(tmp, "binary.dat")
+            binary.write_bytes(b"\x00\xff\xfe 1. 2.\n")
+            cases = [
+                (("csv", str(bad)), f"ephem-table: {bad}:2: the last row is cut short"),
+                (("plot", str(bad), "-o", str(pathlib.Path(tmp, "t.png"))),
+                 f"ephem-table: {bad}:2: the last row is cut short"),
+                (("csv", str(binary)), f"ephem-table: {binary}:1: "),
+                (("csv", str(pathlib.Path(tmp, "missing"))), "ephem-table: cannot read "),
+            ]
+            for args, message in cases:
+                with self.subTest(args=args[0:2]):
+                    done = run_tool(*args)
+                    self.assertEqual(done.returncode, 1)
+                    self.assertTrue(done.stderr.startswith(message), done.stderr)
+                    self.assertNotIn("Traceback", done.stderr)
+            self.assertFalse(pathlib.Path(tmp, "t.png").exists())
+
+    def test_usage_error_is_status_2(self):
+        done = run_tool("table")
+        self.assertEqual(done.returncode, 2)
+        self.assertNotIn("Traceback", done.stderr)
+
+
+def have_matplotlib():
+    return importlib.util.find_spec("matplotlib") is not None
+
+
+@unittest.skipUnless(have_matplotlib(), "matplotlib is not installed")
+class PlotTest(unittest.TestCase):
+    def test_plot_writes_a_png(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            output = pathlib.Path(tmp, "track.png")
+            done = run_tool("plot", str(MARS_TABLE), "-o", str(output))
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertEqual(done.stderr, "")
+            data = output.read_bytes()
+        self.assertEqual(data[:8], b"\x89PNG\r\n\x1a\n")
+        self.assertGreater(len(data), 10000)
+
+    def test_rows_with_nan_and_a_single_row_still_plot(self):
+        for text in (NAN_ROW + TWO_LINE_ROW + NAN_ROW, TWO_LINE_ROW):
+            with self.subTest(rows=text.count("\n")), tempfile.TemporaryDirectory() as tmp:
+                pathlib.Path(tmp, "ZEPO.DAT").write_text(text)
+                done = run_tool("plot", "-o", "out.svg", cwd=tmp)
+                self.assertEqual(done.returncode, 0, done.stderr)
+                self.assertIn("<svg", pathlib.Path(tmp, "out.svg").read_text())
+
+    def test_empty_table_or_unknown_format_is_a_clear_error(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            pathlib.Path(tmp, "ZEPO.DAT").write_text("")
+            pathlib.Path(tmp, "ONE.DAT").write_text(ONE_LINE_ROW)
+            for args, message in ((("plot",), "ephem-table: ZEPO.DAT: the table has no rows to plot"),
+                                  (("plot", "ONE.DAT", "-o", "x.nosuchformat"), "ephem-table: cannot write")):
+                with self.subTest(args=args):
+                    done = run_tool(*args, cwd=tmp)
+                    self.assertEqual(done.returncode, 1)
+                    self.assertTrue(done.stderr.startswith(message), done.stderr)
+                    self.assertNotIn("Traceback", done.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main()

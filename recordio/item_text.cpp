@@ -47,13 +47,13 @@ std::size_t format_item(double x, char* out) {
     if (x == 0.0) {
         return append(out, 2, "0.");
     }
-    // to_chars in general format with a precision is "%.9g" in the C locale, independent of the host's
-    // locale; only the exponent letter needs raising.
+    // to_chars in general format with a precision is "%.9g" in the C locale whatever the host's locale
+    // (no decimal comma can slip in); only the exponent letter needs raising. Its text is at most 15
+    // characters, so the room always suffices, with one byte kept for the point added below.
     char* const first = out + 2;
-    const auto [end, ec] = std::to_chars(first, out + kItemTextCapacity - 1, x, std::chars_format::general, 9);
-    (void)ec;  // the room always suffices: at most 15 characters
-    std::size_t length = static_cast<std::size_t>(end - first);
-    for (char* c = first; c != end; ++c) {
+    const char* const end = std::to_chars(first, out + kItemTextCapacity - 1, x, std::chars_format::general, 9).ptr;
+    const std::size_t length = static_cast<std::size_t>(end - first);
+    for (char* c = first; c != first + length; ++c) {
         if (*c == 'e') {
             *c = 'E';
         }

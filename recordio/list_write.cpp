@@ -1,4 +1,5 @@
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "recordio/item_text.hpp"
@@ -8,8 +9,11 @@
 
 namespace {
 
-// Items are placed so that no line reaches this many characters.
+// Items are placed so that no line reaches this many characters, whatever the unit or its file.
 constexpr int32_t kLineLimit = 80;
+
+// The error number of a unit that cannot be turned to writing.
+constexpr int32_t kCannotWrite = 127;
 
 // The free-format write state: one write is open at a time. The line buffer is made once and never
 // grows: a line of double items is at most 79 characters and its line end.
@@ -17,15 +21,19 @@ struct WriteState {
     Unit* unit = nullptr;
     int32_t err = 0;
     int32_t position = 0;  // characters in the current line
+    int put_errno = 0;     // the first refusal of a line by the stream during this write, else 0
     char line[400];
 };
 WriteState state;
 
-// Hands the finished line and its line end to the unit's stream in one piece. A failure there shows at
-// the flush that ends the row.
+// Hands the finished line and its line end to the unit's stream in one piece. The stream refuses a
+// line only when it had to hand earlier output to the file and the file refused it; that line is then
+// lost, so the refusal is kept and reported at the end of the row, which must not pass as written.
 void end_line() {
     state.line[state.position] = '\n';
-    state.unit->stream.put(state.line, static_cast<std::size_t>(state.position) + 1);
+    if (!state.unit->stream.put(state.line, static_cast<std::size_t>(state.position) + 1) && state.put_errno == 0) {
+        state.put_errno = errno;
+    }
     state.position = 0;
 }
 
@@ -49,15 +57,16 @@ int32_t s_wsle(const cilist* a) {
     state.unit = unit;
     state.err = a->err;
     state.position = 0;
+    state.put_errno = 0;
     if (unit->last_op.load() != 1 && f__nowwriting(unit) != 0) {
-        return err__fl(a->err, errno, "list output start");
+        return err__fl(a->err, kCannotWrite, "list output start");
     }
     return 0;
 }
 
 int32_t list_write_items(int32_t type, int32_t number, char* ptr, int32_t length) {
     if (type != kTypeDouble) {
-        f__fatal(117, "unknown type in lio");
+        return err__fl(state.err, 117, "unknown type in lio");
     }
     for (int32_t i = 0; i < number; ++i) {
         double x;
@@ -70,7 +79,11 @@ int32_t list_write_items(int32_t type, int32_t number, char* ptr, int32_t length
 int32_t e_wsle() {
     end_line();
     int32_t result = 0;
-    if (!state.unit->stream.flush()) {
+    // A row with a refused line is not flushed: the flush would commit its other line as if the row
+    // were whole, and the cut at exit keeps only what was committed.
+    if (state.put_errno != 0) {
+        result = err__fl(state.err, state.put_errno, "write end");
+    } else if (!state.unit->stream.flush()) {
         result = err__fl(state.err, errno, "write end");
     }
     list_io_finish();

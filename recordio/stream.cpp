@@ -8,13 +8,13 @@
 void Stream::attach(int fd, bool owns_fd) {
     const off_t at = ::lseek(fd, 0, SEEK_CUR);
     fd_offset_ = at < 0 ? 0 : static_cast<int64_t>(at);
-    committed_.store(fd_offset_, std::memory_order_relaxed);
+    committed_.store(fd_offset_);
     in_next_ = in_end_ = 0;
     pushed_back_ = kEof;
     read_errno_ = 0;
     out_len_ = 0;
-    owns_fd_.store(owns_fd, std::memory_order_relaxed);
-    fd_.store(fd, std::memory_order_relaxed);
+    owns_fd_.store(owns_fd);
+    fd_.store(fd);
 }
 
 int Stream::close() {
@@ -22,7 +22,7 @@ int Stream::close() {
         return 0;
     }
     hand_over_output();
-    const int fd = fd_.exchange(-1, std::memory_order_relaxed);
+    const int fd = fd_.exchange(-1);
     return owns_fd() ? ::close(fd) : 0;
 }
 
@@ -83,7 +83,7 @@ bool Stream::flush() {
     if (!hand_over_output()) {
         return false;
     }
-    committed_.store(fd_offset_, std::memory_order_relaxed);
+    committed_.store(fd_offset_);
     return true;
 }
 
@@ -105,6 +105,10 @@ bool Stream::write_all(const char* data, std::size_t n) {
             }
             return false;
         }
+        if (put == 0) {
+            errno = EIO;  // a file that takes nothing would otherwise be retried for ever
+            return false;
+        }
         fd_offset_ += put;
         data += put;
         n -= static_cast<std::size_t>(put);
@@ -118,7 +122,7 @@ void Stream::drop_input() {
     pushed_back_ = kEof;
     if (::lseek(fd(), at, SEEK_SET) >= 0) {
         fd_offset_ = at;
-        committed_.store(at, std::memory_order_relaxed);
+        committed_.store(at);
     }
 }
 
@@ -137,7 +141,7 @@ bool Stream::seek(int64_t offset) {
         return false;
     }
     fd_offset_ = offset;
-    committed_.store(offset, std::memory_order_relaxed);
+    committed_.store(offset);
     return true;
 }
 
@@ -152,7 +156,7 @@ int64_t Stream::file_size() const {
 bool Stream::is_terminal() const { return ::isatty(fd()) == 1; }
 
 void Stream::cut_and_close_for_exit(bool cut) {
-    const int fd = fd_.exchange(-1, std::memory_order_relaxed);
+    const int fd = fd_.exchange(-1);
     if (fd < 0 || !owns_fd()) {
         return;
     }

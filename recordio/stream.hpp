@@ -13,6 +13,8 @@
 // last whole row and close it. A handler may not call the buffered C library, so the few facts it needs
 // (the descriptor, whether the stream owns it, and the offset up to which output has been handed to the
 // file by a completed flush) are lock-free atomics that are always valid; see cut_and_close_for_exit().
+// They use sequentially consistent order, so that a handler never sees a new descriptor with the committed
+// offset of an older connection.
 class Stream {
 public:
     static constexpr int kEof = -1;
@@ -23,9 +25,9 @@ public:
     // Hands pending output to the file (best effort), then closes an owned descriptor. Returns the
     // descriptor's close result (0 when nothing was closed).
     int close();
-    bool attached() const { return fd_.load(std::memory_order_relaxed) >= 0; }
-    int fd() const { return fd_.load(std::memory_order_relaxed); }
-    bool owns_fd() const { return owns_fd_.load(std::memory_order_relaxed); }
+    bool attached() const { return fd_.load() >= 0; }
+    int fd() const { return fd_.load(); }
+    bool owns_fd() const { return owns_fd_.load(); }
 
     // Next byte as 0..255, or kEof at the end of the file or after a read error (see read_error()).
     int get();
@@ -49,7 +51,7 @@ public:
     // The file length, or -1 when it cannot be told.
     int64_t file_size() const;
     // The offset just after the last byte handed to the file by a completed flush.
-    int64_t committed() const { return committed_.load(std::memory_order_relaxed); }
+    int64_t committed() const { return committed_.load(); }
     // Whether the descriptor refers to a terminal.
     bool is_terminal() const;
 

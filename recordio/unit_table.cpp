@@ -1,6 +1,7 @@
 #include "recordio/unit_table.hpp"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -29,7 +30,7 @@ std::string_view given_name(const olist& a) {
     while (!name.empty() && name.back() == ' ') {
         name.remove_suffix(1);
     }
-    return name.substr(0, kMaxNameLength);
+    return name;
 }
 
 bool same_name(const Unit& unit, const olist& a) {
@@ -39,6 +40,55 @@ bool same_name(const Unit& unit, const olist& a) {
 bool file_exists(const std::string& name) { return ::access(name.c_str(), F_OK) == 0; }
 
 int open_fd(const std::string& name, int flags) { return ::open(name.c_str(), flags | O_CLOEXEC, kNewFileMode); }
+
+// Connects the unit's stream, trying reading and writing (content kept, at the start), then reading only,
+// then writing only. Returns false with errno set when the file cannot be opened at all.
+//
+// Writing only is tried for a file that does not exist yet, which it creates. An existing file that can
+// be opened neither way is refused with the reason the read-only open gave: opening it for writing would
+// empty it, and an input file that merely lacks read permission must not lose its content to an open.
+bool connect_stream(Unit& unit, const std::string& name) {
+    int rights = kMayRead | kMayWrite;
+    int fd = open_fd(name, O_RDWR);
+    if (fd < 0) {
+        fd = open_fd(name, O_RDONLY);
+        rights = kMayRead;
+    }
+    if (fd < 0 && errno == ENOENT) {
+        fd = open_fd(name, O_WRONLY | O_CREAT);
+        rights = kMayWrite;
+        unit.last_op.store(1);
+    }
+    if (fd < 0) {
+        return false;
+    }
+    unit.rights = rights;
+    unit.stream.attach(fd, true);
+    return true;
+}
+
+// Keeps SIGINT and SIGTERM waiting until the process ends, so that a trap cannot end it in the middle of
+// the close of all units: the trap's own close of all units would do nothing, being the second one.
+void hold_termination_signals() {
+    sigset_t held;
+    sigemptyset(&held);
+    sigaddset(&held, SIGINT);
+    sigaddset(&held, SIGTERM);
+    sigprocmask(SIG_BLOCK, &held, nullptr);
+}
+
+// A standard descriptor that the process was started without is opened on /dev/null, so that no file a
+// unit opens can take its number: the fatal report would otherwise be written into that file.
+void occupy_closed_standard_descriptors() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+            const int opened = ::open("/dev/null", O_RDWR);
+            if (opened >= 0 && opened != fd) {
+                ::close(opened);  // fd was taken meanwhile; nothing more to do
+            }
+        }
+    }
+}
 
 // A scratch unit gets a fresh temporary file of its own.
 bool make_scratch_name(std::string& name) {
@@ -94,18 +144,19 @@ void connect_preset(int number, int fd, int rights, int last_op) {
 int unit_number(const Unit& unit) { return static_cast<int>(&unit - f__units); }
 
 void connect_preset_units() {
+    occupy_closed_standard_descriptors();
     connect_preset(0, STDERR_FILENO, kMayWrite, 1);
     connect_preset(5, STDIN_FILENO, kMayRead, 0);
     connect_preset(6, STDOUT_FILENO, kMayWrite, 1);
 }
 
 int f_open(const olist* a) {
+    if ((f__init & kInitialised) == 0) {
+        f_init();
+    }
     f__external = 1;
     if (a->unit < 0 || a->unit >= kUnitCount) {
         return err__fl(a->err, 101, "open");
-    }
-    if ((f__init & kInitialised) == 0) {
-        f_init();
     }
     Unit& unit = f__units[a->unit];
     f__curunit = &unit;
@@ -127,9 +178,18 @@ int f_open(const olist* a) {
 
     std::string name;
     if (a->file != nullptr) {
-        name = given_name(*a);
-        if (name.empty()) {
+        const std::string_view given = given_name(*a);
+        if (given.empty()) {
             return err__fl(a->err, 107, "open");
+        }
+        // A longer name is refused rather than shortened: the shortened name could be another file.
+        if (given.size() > kMaxNameLength) {
+            return err__fl(a->err, ENAMETOOLONG, "open");
+        }
+        try {
+            name = given;
+        } catch (const std::bad_alloc&) {
+            return err__fl(a->err, 113, "no space");
         }
     } else {
         name = "fort." + std::to_string(a->unit);
@@ -181,22 +241,9 @@ int f_open(const olist* a) {
         return err__fl(a->err, 113, "no space");
     }
 
-    // Reading and writing keeps the content and starts at the beginning; a read-only file can still be
-    // read; only a file that cannot be opened either way is created (or emptied) for writing.
-    int fd = open_fd(name, O_RDWR);
-    if (fd < 0) {
-        fd = open_fd(name, O_RDONLY);
-        unit.rights = kMayRead;
-    }
-    if (fd < 0) {
-        fd = open_fd(name, O_WRONLY | O_CREAT | O_TRUNC);
-        unit.rights = kMayWrite;
-        unit.last_op.store(1);
-    }
-    if (fd < 0) {
+    if (!connect_stream(unit, name)) {
         return err__fl(a->err, errno, "open");
     }
-    unit.stream.attach(fd, true);
     unit.can_seek = !unit.stream.is_terminal();
 
     if (unit.can_seek && unit.record_length > 0) {
@@ -295,12 +342,13 @@ void f_exit() {
     if ((f__init & kInitialised) == 0) {
         return;
     }
+    hold_termination_signals();
     f__init = f__init & ~kUnderWay;  // an interrupted transfer no longer counts as under way
     if (closed.exchange(true)) {
         return;
     }
     for (Unit& unit : f__units) {
-        const bool written = unit.last_op.load() == 1 && unit.record_length == 0;
+        const bool written = unit.last_op.load() == 1 && unit.record_length == 0 && unit.can_seek;
         const bool delete_file = unit.scratch && unit.named && unit.stream.attached();
         unit.stream.cut_and_close_for_exit(written && !delete_file);
         if (delete_file) {

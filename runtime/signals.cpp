@@ -25,14 +25,21 @@ Handler install(int signal_number, Handler handler) {
     return previous.sa_handler;
 }
 
+// Whether the process was started with signal_number ignored.
+bool started_ignoring(int signal_number) {
+    struct sigaction current {};
+    return sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
+}
+
 }  // namespace
 
 void f_setsig() {
     install(SIGFPE, sigfdie);
     install(SIGABRT, sigidie);
-    // A process started with interrupts ignored (in the background of a shell) keeps ignoring them.
-    if (install(SIGINT, sigindie) == SIG_IGN) {
-        install(SIGINT, SIG_IGN);
+    // A process started with interrupts ignored (in the background of a shell) keeps ignoring them. The
+    // action is asked first, so that no interrupt can find the trap installed for a moment.
+    if (!started_ignoring(SIGINT)) {
+        install(SIGINT, sigindie);
     }
     install(SIGTERM, sigtdie);
 }

@@ -1,1 +1,261 @@
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "tests/program_run.hpp"
+
+namespace {
+
+// The rows an uninterrupted run writes for the Mars input with row_count rows.
+std::string reference_rows(int row_count) {
+    TempDir dir;
+    dir.write("DATOS.DAT", mars_datos(std::to_string(row_count)));
+    const RunResult result = run_ephem(dir);
+    EXPECT_EQ(result.exit_status, 0);
+    return dir.read("ZEPO.DAT");
+}
+
+// Splits a table into its rows: a row is one or two lines and its first line begins with the day number,
+// the only item that starts with "  245" in these runs.
+std::vector<std::string> split_rows(const std::string& table) {
+    std::vector<std::string> rows;
+    std::size_t at = 0;
+    while (at < table.size()) {
+        std::size_t end = table.find('\n', at);
+        end = end == std::string::npos ? table.size() : end + 1;
+        if (rows.empty() || table.compare(at, 5, "  245") == 0) {
+            rows.emplace_back();
+        }
+        rows.back() += table.substr(at, end - at);
+        at = end;
+    }
+    return rows;
+}
+
+void expect_aborted(const RunResult& result) {
+    EXPECT_FALSE(result.exited);
+    EXPECT_EQ(result.term_signal, SIGABRT);
+    EXPECT_EQ(result.standard_output, "");
+}
+
+const std::string kOldRows = "an older table, to be left as it is\n";
+
+TEST(Files, MissingInputEndsTheRunBeforeTheOutputIsOpened) {
+    TempDir dir;
+    const RunResult result = run_ephem(dir);
+    expect_aborted(result);
+    EXPECT_EQ(result.standard_error, std::string("open: ") + std::strerror(ENOENT) +
+                                         "\n"
+                                         "apparent state: unit 1 named DATOS.DAT\n"
+                                         "lately writing direct unformatted external IO\n");
+    EXPECT_FALSE(dir.exists("ZEPO.DAT"));
+}
+
+TEST(Files, ReadOnlyInputIsReadAndNeverWritten) {
+    TempDir dir;
+    const std::string datos = mars_datos("3");
+    dir.write("DATOS.DAT", datos);
+    chmod(dir.file("DATOS.DAT").c_str(), 0444);
+    const RunResult result = run_ephem(dir, {.unprivileged = true});
+    EXPECT_TRUE(result.exited);
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(result.standard_error, "");
+    EXPECT_EQ(dir.read("ZEPO.DAT"), reference_rows(3));
+    EXPECT_EQ(dir.read("DATOS.DAT"), datos);
+}
+
+// An input that exists but may not be read is refused by the open, never emptied by it.
+TEST(Files, UnreadableInputIsRefusedAndKeepsItsContent) {
+    TempDir dir;
+    const std::string datos = mars_datos("3");
+    dir.write("DATOS.DAT", datos);
+    chmod(dir.file("DATOS.DAT").c_str(), 0222);
+    const RunResult result = run_ephem(dir, {.unprivileged = true});
+    expect_aborted(result);
+    EXPECT_EQ(result.standard_error, std::string("open: ") + std::strerror(EACCES) +
+                                         "\n"
+                                         "apparent state: unit 1 named DATOS.DAT\n"
+                                         "lately writing direct unformatted external IO\n");
+    EXPECT_EQ(dir.read("DATOS.DAT"), datos);
+    EXPECT_FALSE(dir.exists("ZEPO.DAT"));
+}
+
+TEST(Files, OlderLongerOutputIsCutToTheNewRows) {
+    const std::string longer = reference_rows(60);
+    const std::string shorter = reference_rows(30);
+    ASSERT_EQ(split_rows(longer).size(), 60u);
+    TempDir dir;
+    dir.write("DATOS.DAT", mars_datos("30"));
+    dir.write("ZEPO.DAT", longer + "and a tail that is not a row\n");
+    const RunResult result = run_ephem(dir);
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(result.standard_error, "");
+    EXPECT_EQ(dir.read("ZEPO.DAT"), shorter);
+}
+
+// Without rows nothing is written, so nothing is cut: an existing table stays, a missing one is created.
+TEST(Files, NoRowsLeaveAnExistingOutputAsItWas) {
+    for (const char* count : {"0", "-5", "-2147483648"}) {
+        TempDir with_old;
+        with_old.write("DATOS.DAT", mars_datos(count));
+        with_old.write("ZEPO.DAT", kOldRows);
+        const RunResult kept = run_ephem(with_old);
+        EXPECT_EQ(kept.exit_status, 0) << count;
+        EXPECT_EQ(kept.standard_error, "") << count;
+        EXPECT_EQ(with_old.read("ZEPO.DAT"), kOldRows) << count;
+
+        TempDir without;
+        without.write("DATOS.DAT", mars_datos(count));
+        const RunResult created = run_ephem(without);
+        EXPECT_EQ(created.exit_status, 0) << count;
+        ASSERT_TRUE(without.exists("ZEPO.DAT")) << count;
+        EXPECT_EQ(without.read("ZEPO.DAT"), "") << count;
+    }
+}
+
+TEST(Files, ReadOnlyOutputFailsAtTheFirstRowAndIsLeftAlone) {
+    TempDir dir;
+    dir.write("DATOS.DAT", mars_datos("2"));
+    dir.write("ZEPO.DAT", kOldRows);
+    chmod(dir.file("ZEPO.DAT").c_str(), 0444);
+    const RunResult result = run_ephem(dir, {.unprivileged = true});
+    expect_aborted(result);
+    EXPECT_EQ(result.standard_error,
+              "list output start: can't write file\n"
+              "apparent state: unit 2 named ZEPO.DAT\n"
+              "last format: list io\n"
+              "lately writing sequential formatted external IO\n");
+    EXPECT_EQ(dir.read("ZEPO.DAT"), kOldRows);
+}
+
+TEST(Files, ReadOnlyOutputWithoutRowsEndsNormally) {
+    TempDir dir;
+    dir.write("DATOS.DAT", mars_datos("0"));
+    dir.write("ZEPO.DAT", kOldRows);
+    chmod(dir.file("ZEPO.DAT").c_str(), 0444);
+    const RunResult result = run_ephem(dir, {.unprivileged = true});
+    EXPECT_TRUE(result.exited);
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(result.standard_error, "");
+    EXPECT_EQ(dir.read("ZEPO.DAT"), kOldRows);
+}
+
+TEST(Files, OutputThatCannotBeCreatedIsReportedByTheOpen) {
+    TempDir dir;
+    dir.write("DATOS.DAT", mars_datos("2"));
+    chmod(dir.path().c_str(), 0555);
+    const RunResult result = run_ephem(dir, {.unprivileged = true});
+    chmod(dir.path().c_str(), 0777);
+    expect_aborted(result);
+    EXPECT_EQ(result.standard_error, std::string("open: ") + std::strerror(EACCES) +
+                                         "\n"
+                                         "apparent state: unit 2 named ZEPO.DAT\n"
+                                         "last format: list io\n"
+                                         "lately reading sequential formatted external IO\n");
+    EXPECT_FALSE(dir.exists("ZEPO.DAT"));
+}
+
+TEST(Files, FullDiskIsReportedByTheEndOfTheRow) {
+    TempDir dir;
+    dir.write("DATOS.DAT", mars_datos("2"));
+    ASSERT_EQ(symlink("/dev/full", dir.file("ZEPO.DAT").c_str()), 0);
+    const RunResult result = run_ephem(dir);
+    expect_aborted(result);
+    EXPECT_EQ(result.standard_error, std::string("write end: ") + std::strerror(ENOSPC) +
+                                         "\n"
+                                         "apparent state: unit 2 named ZEPO.DAT\n"
+                                         "last format: list io\n"
+                                         "lately writing sequential formatted external IO\n");
+    char target[64] = {};
+    ASSERT_GT(readlink(dir.file("ZEPO.DAT").c_str(), target, sizeof target - 1), 0);
+    EXPECT_STREQ(target, "/dev/full");
+}
+
+// Runs ephem in dir after prepare() has run in the child; returns the wait status and standard error.
+struct RawRun {
+    int status = 0;
+    std::string standard_error;
+};
+RawRun run_prepared(const TempDir& dir, const std::function<void()>& prepare) {
+    int err_pipe[2];
+    if (pipe(err_pipe) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(err_pipe[0]);
+        dup2(err_pipe[1], STDERR_FILENO);
+        close(err_pipe[1]);
+        const int null = open("/dev/null", O_RDWR);
+        dup2(null, STDIN_FILENO);
+        dup2(null, STDOUT_FILENO);
+        close(null);
+        if (chdir(dir.path().c_str()) != 0) _exit(120);
+        prepare();
+        execl(ephem_path(), "ephem", static_cast<char*>(nullptr));
+        _exit(122);
+    }
+    close(err_pipe[1]);
+    RawRun run;
+    char buffer[4096];
+    ssize_t got;
+    while ((got = read(err_pipe[0], buffer, sizeof buffer)) > 0) {
+        run.standard_error.append(buffer, static_cast<std::size_t>(got));
+    }
+    close(err_pipe[0]);
+    waitpid(pid, &run.status, 0);
+    return run;
+}
+
+// A failure in the middle of the table (here the file size limit falls inside a row) leaves the rows
+// completed before it, and neither the partial row nor the tail of the older, longer file.
+TEST(Files, FailureDuringTheRowsLeavesOnlyWholeRows) {
+    const std::vector<std::string> rows = split_rows(reference_rows(40));
+    constexpr rlim_t kLimit = 1000;
+    std::string whole;
+    for (const std::string& row : rows) {
+        if (whole.size() + row.size() > kLimit) break;
+        whole += row;
+    }
+    ASSERT_LT(whole.size(), kLimit);  // the limit falls inside a row
+
+    TempDir dir;
+    dir.write("DATOS.DAT", mars_datos("40"));
+    dir.write("ZEPO.DAT", std::string(3000, 'o'));
+    const RawRun run = run_prepared(dir, [] {
+        signal(SIGXFSZ, SIG_IGN);
+        const struct rlimit limit = {kLimit, kLimit};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    EXPECT_TRUE(WIFSIGNALED(run.status) && WTERMSIG(run.status) == SIGABRT);
+    EXPECT_EQ(run.standard_error, std::string("write end: ") + std::strerror(EFBIG) +
+                                      "\n"
+                                      "apparent state: unit 2 named ZEPO.DAT\n"
+                                      "last format: list io\n"
+                                      "lately writing sequential formatted external IO\n");
+    EXPECT_EQ(dir.read("ZEPO.DAT"), whole);
+}
+
+// Started without a standard error, the program must not let the input file take its descriptor: the
+// report would then be written into the input.
+TEST(Files, ReportNeverLandsInAFileWhenStandardErrorIsClosed) {
+    TempDir dir;
+    const std::string full = mars_datos("2");
+    const std::string datos = full.substr(0, full.find('\n', full.find('\n') + 1) + 1);  // the orbit records only
+    dir.write("DATOS.DAT", datos);
+    const RawRun run = run_prepared(dir, [] { close(STDERR_FILENO); });
+    EXPECT_TRUE(WIFSIGNALED(run.status) && WTERMSIG(run.status) == SIGABRT);
+    EXPECT_EQ(dir.read("DATOS.DAT"), datos);
+    EXPECT_FALSE(dir.exists("ZEPO.DAT"));
+}
+
+}  // namespace

@@ -82,9 +82,9 @@ int32_t e_wsle() {
     // A row with a refused line is not flushed: the flush would commit its other line as if the row
     // were whole, and the cut at exit keeps only what was committed.
     if (state.put_errno != 0) {
-        result = err__fl(state.err, state.put_errno, "write end");
+        result = err__fl_host(state.err, state.put_errno, "write end");
     } else if (!state.unit->stream.flush()) {
-        result = err__fl(state.err, errno, "write end");
+        result = err__fl_host(state.err, errno, "write end");
     }
     list_io_finish();
     return result;

@@ -184,7 +184,7 @@ int f_open(const olist* a) {
         }
         // A longer name is refused rather than shortened: the shortened name could be another file.
         if (given.size() > kMaxNameLength) {
-            return err__fl(a->err, ENAMETOOLONG, "open");
+            return err__fl_host(a->err, ENAMETOOLONG, "open");
         }
         try {
             name = given;
@@ -207,7 +207,7 @@ int f_open(const olist* a) {
                 const int code = errno;
                 unit.name = name;  // the report names the file that is missing
                 unit.named = true;
-                return err__fl(a->err, code, "open");
+                return err__fl_host(a->err, code, "open");
             }
             break;
         case 'n':
@@ -225,7 +225,7 @@ int f_open(const olist* a) {
         case 's':
         case 'S':
             if (!make_scratch_name(name)) {
-                return err__fl(a->err, errno, "open");
+                return err__fl_host(a->err, errno, "open");
             }
             unit.scratch = true;
             break;
@@ -242,7 +242,7 @@ int f_open(const olist* a) {
     }
 
     if (!connect_stream(unit, name)) {
-        return err__fl(a->err, errno, "open");
+        return err__fl_host(a->err, errno, "open");
     }
     unit.can_seek = !unit.stream.is_terminal();
 

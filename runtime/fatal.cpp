@@ -106,21 +106,35 @@ std::size_t format_fatal_report(int32_t n, const char* caller, char* out, std::s
     return length;
 }
 
-void f__fatal(int32_t n, const char* caller) {
-    char text[1024];
-    std::size_t length = first_line(n, caller, text, sizeof text);
-    write_standard_error(text, length);
+namespace {
+
+// Writes the report that begins with first (a whole line), closes all units and aborts.
+[[noreturn]] void report_and_die(const char* first, std::size_t first_length) {
+    write_standard_error(first, first_length);
     if (report_guard) {
         write_standard_error("(f__fatal already called, aborting.)");
         std::abort();
     }
     report_guard = true;
     if ((f__init & kInitialised) != 0) {
-        length = state_lines(text, sizeof text, 0);
+        char text[1024];
+        const std::size_t length = state_lines(text, sizeof text, 0);
         write_standard_error(text, length);
     }
     f__init = f__init & ~kUnderWay;
     sig_die(" IO", 1);
+}
+
+}  // namespace
+
+void f__fatal(int32_t n, const char* caller) {
+    char text[512];
+    report_and_die(text, first_line(n, caller, text, sizeof text));
+}
+
+void fatal_host_error(int32_t code, const char* caller) {
+    char text[512];
+    report_and_die(text, append(text, sizeof text, 0, "%s: %s\n", caller, std::strerror(code)));
 }
 
 int32_t err__fl(int32_t flag, int32_t n, const char* caller) {
@@ -128,4 +142,11 @@ int32_t err__fl(int32_t flag, int32_t n, const char* caller) {
         f__fatal(n, caller);
     }
     return n;
+}
+
+int32_t err__fl_host(int32_t flag, int32_t code, const char* caller) {
+    if (flag == 0) {
+        fatal_host_error(code, caller);
+    }
+    return code;
 }

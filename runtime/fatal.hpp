@@ -14,6 +14,11 @@ extern const char* const F_err[kMessageCount];
 // With flag 0 (no error branch) exactly f__fatal; otherwise hands n back to the caller.
 int32_t err__fl(int32_t flag, int32_t n, const char* caller);
 
+// The same for a failure the host reported through errno, whatever its number: host error codes run past
+// 99 (EDQUOT is 122 on Linux) and must not be read as the run-time's own messages 100 to 132.
+[[noreturn]] void fatal_host_error(int32_t code, const char* caller);
+int32_t err__fl_host(int32_t flag, int32_t code, const char* caller);
+
 // Forms the report's text into out (at most capacity bytes, truncated if longer) and returns its length:
 // the first line, the state lines and the "lately" line without its end. Exposed for tests.
 std::size_t format_fatal_report(int32_t n, const char* caller, char* out, std::size_t capacity);

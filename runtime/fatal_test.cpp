@@ -1,6 +1,8 @@
-#include <gtest/gtest.h>
 #include "runtime/fatal.hpp"
 
+#include <gtest/gtest.h>
+
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <string>
@@ -179,6 +181,13 @@ TEST(FatalReportDeathTest, ReportEndsInIoAndAborts) {
 TEST(FatalReportDeathTest, WithAnErrorBranchTheNumberComesBack) {
     EXPECT_EQ(err__fl(1, 111, "endfile"), 111);
     EXPECT_EXIT(err__fl(0, 111, "endfile"), testing::KilledBySignal(SIGABRT), "^endfile: truncation failed");
+}
+
+// Host codes run past 99 on Linux; a full quota must not read as a message of the run-time's own table.
+TEST(FatalReportDeathTest, HostErrorsAboveNinetyNineKeepTheHostText) {
+    EXPECT_EQ(err__fl_host(1, EDQUOT, "write end"), EDQUOT);
+    EXPECT_EXIT(err__fl_host(0, EDQUOT, "write end"), testing::KilledBySignal(SIGABRT),
+                std::string("^write end: ") + std::strerror(EDQUOT) + "\n");
 }
 
 }  // namespace

@@ -21,8 +21,8 @@ MARS_TABLE = TOOLS.parent / "examples" / "mars" / "ZEPO.expected"
 
 def load_tool():
     loader = importlib.machinery.SourceFileLoader("ephem_table", str(SCRIPT))
-    spec = importlib.util.spec_from_loader("ephem_table", loader)
-    module = importlib.util.module_from_spec(spec)
+    module_spec = importlib.util.spec_from_loader("ephem_table", loader)
+    module = importlib.util.module_from_spec(module_spec)
     loader.exec_module(module)
     return module
 

@@ -19,5 +19,10 @@ struct ApparentPlace {
 //   returns: the six observed quantities
 // Nothing is clamped before acos or asin: a cosine that rounding puts outside -1..1 gives NaN, and two
 // bodies at one point give a zero delta and NaN for everything else.
+// The passage to the equator is rotax by -obli, its sine and cosine taken at every call.
 ApparentPlace apparent_place(const BodyPosition& target, const BodyPosition& observer, double obli, double pi,
                              double dospi);
+
+// The same bits with the cosine and sine of the passage formed once: equator = axis_turn(-obli).
+ApparentPlace apparent_place_fast(const BodyPosition& target, const BodyPosition& observer, const AxisTurn& equator,
+                                  double pi, double dospi);

@@ -1,11 +1,119 @@
 #include "ephemeris/orbit.hpp"
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
+#include <limits>
+
+namespace {
+
+// Two iterates are the same input to the next pass only when their bits agree: 0.0 and -0.0 compare
+// equal but can lead to different sums.
+bool same_bits(double a, double b) { return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b); }
+
+constexpr uint64_t kHiddenBit = uint64_t{1} << 52;
+constexpr uint64_t kFractionBits = kHiddenBit - 1;
+
+// The steps y = y - dospi from y that stay in y's binary exponent range, taken at once.
+//
+// In the range [2^k, 2^(k+1)) the doubles are the integers N times u = 2^(k-52), with N in [2^52, 2^53).
+// Let dospi = (M + f) u with M an integer and 0 <= f < 1: dospi's significand shifted right by the
+// difference of the exponents is M, and the bits shifted off are f (exactly, no rounding). A step
+// whose exact difference (N - M - f) u is still at least 2^k rounds to a multiple of u, so it turns N
+// into the integer nearest to N - M - f:
+//   f < 1/2: N - M;  f > 1/2: N - M - 1;  f = 1/2: the even one of the two (ties to even).
+// Away from the tie every step takes away the same c. At the tie every result is even, and from an even
+// N the even candidate is N - M for an even M and N - M - 1 for an odd M: from an even N every step
+// takes away the same c as well, the even one of M and M + 1 (an odd N is left to one literal step,
+// which makes it even).
+// With A = N - 2^52 - M, a step from N stays inside the range exactly when A >= g, g = 1 if f > 0 else 0
+// (N - M - f >= 2^52 for integers N, M). The steps from N, N - c, ..., N - (n-1)c all stay inside when
+// A - (n-1)c >= g, so n = (A - g) / c + 1. Every value passed is at least 2^k > dospi, so the caller's
+// loop test (y > dospi, or -y < 0 for the negative side) holds at each skipped step.
+//
+// y must be positive and at most 2^56, dospi a positive normal double. Returns y unchanged when no step
+// can be skipped (below 2^3 for dospi = 2 pi, where a literal step or two ends the loop); the caller
+// then takes one literal step.
+double skip_turns(double y, double dospi) {
+    const uint64_t y_bits = std::bit_cast<uint64_t>(y);
+    const uint64_t d_bits = std::bit_cast<uint64_t>(dospi);
+    const auto y_exponent = static_cast<int>(y_bits >> 52);
+    const auto d_exponent = static_cast<int>(d_bits >> 52);
+    const int shift = y_exponent - d_exponent;  // k minus the exponent of dospi
+    if (shift < 1 || shift > 60 || d_exponent == 0) {
+        return y;
+    }
+    const auto n_y = static_cast<int64_t>((y_bits & kFractionBits) | kHiddenBit);
+    const uint64_t d_significand = (d_bits & kFractionBits) | kHiddenBit;
+    const auto m = static_cast<int64_t>(d_significand >> shift);
+    const uint64_t rest = d_significand & ((uint64_t{1} << shift) - 1);  // f times 2^shift
+    const uint64_t half = uint64_t{1} << (shift - 1);
+
+    int64_t c = 0;
+    if (rest < half) {
+        c = m;
+    } else if (rest > half) {
+        c = m + 1;
+    } else if (n_y % 2 == 0) {
+        c = (m % 2 == 0) ? m : m + 1;
+    }
+    const int64_t g = (rest != 0) ? 1 : 0;
+    const int64_t a = n_y - static_cast<int64_t>(kHiddenBit) - m;
+    if (c <= 0 || a < g) {
+        return y;
+    }
+    const int64_t steps = ((a - g) / c) + 1;
+    const auto n_result = static_cast<uint64_t>(n_y - (steps * c));
+    return std::bit_cast<double>((y_bits & ~kFractionBits) | (n_result - kHiddenBit));
+}
+
+// Position in the orbital plane from the reduced mean anomaly and the eccentric anomaly.
+void plane_position(const Orbit& o, double pi, double dospi, BodyPosition& b, double& x, double& y, double& z) {
+    b.r = (1.0 - (std::cos(b.aex) * o.e)) * o.a;
+    b.f = std::acos(((o.p / b.r) - 1.0) / o.e);
+    if (b.am > pi) {
+        b.f = dospi - b.f;
+    }
+    x = std::cos(b.f) * b.r;
+    y = std::sin(b.f) * b.r;
+    z = 0.0;
+}
+
+}  // namespace
 
 void kepler(double& exce, double& anomedia, double& anomex) {
+    if constexpr (kLiteralPath) {
+        kepler_literal(exce, anomedia, anomex);
+    } else {
+        kepler_fast(exce, anomedia, anomex);
+    }
+}
+
+void kepler_literal(double& exce, double& anomedia, double& anomex) {
     double e = anomedia;
-    for (int i = 0; i < 100; ++i) {
+    for (int i = 0; i < kKeplerPasses; ++i) {
         e = (std::sin(e) * exce) + anomedia;
+    }
+    anomex = e;
+}
+
+void kepler_fast(double& exce, double& anomedia, double& anomex) {
+    double e = anomedia;  // iterate i - 1
+    double before = e;    // iterate i - 2 (meaningful from the second pass on)
+    for (int i = 1; i <= kKeplerPasses; ++i) {
+        const double next = (std::sin(e) * exce) + anomedia;  // iterate i
+        if (same_bits(next, e)) {
+            anomex = next;
+            return;
+        }
+        if (i >= 2 && same_bits(next, before)) {
+            // From here the iterates alternate next, e, next, ...: the 100th is next after an even count of
+            // further passes.
+            anomex = ((kKeplerPasses - i) % 2 == 0) ? next : e;
+            return;
+        }
+        before = e;
+        e = next;
     }
     anomex = e;
 }
@@ -22,9 +130,37 @@ void rotaz(double& xi, double& yi, double& zi, double& ang, double& xf, double& 
     zf = zi;
 }
 
+AxisTurn axis_turn(double ang) { return AxisTurn{std::cos(ang), std::sin(ang)}; }
+
+void rotax_cs(const double& xi, const double& yi, const double& zi, const AxisTurn& turn, double& xf, double& yf,
+              double& zf) {
+    yf = (turn.cosang * yi) + (turn.sinang * zi);
+    zf = (turn.cosang * zi) - (turn.sinang * yi);
+    xf = xi;
+}
+
+void rotaz_cs(const double& xi, const double& yi, const double& zi, const AxisTurn& turn, double& xf, double& yf,
+              double& zf) {
+    xf = (turn.cosang * xi) + (turn.sinang * yi);
+    yf = (turn.cosang * yi) - (turn.sinang * xi);
+    zf = zi;
+}
+
+OrbitTurns orbit_turns(const Orbit& orbit) {
+    return OrbitTurns{axis_turn(-orbit.w), axis_turn(-orbit.ync), axis_turn(-orbit.od)};
+}
+
 double reduce_mean_anomaly(double am, double dospi) {
-    if (!(std::fabs(am) <= kMaxReducible)) {
-        return std::nan("");
+    if constexpr (kLiteralPath) {
+        return reduce_mean_anomaly_literal(am, dospi);
+    } else {
+        return reduce_mean_anomaly_fast(am, dospi);
+    }
+}
+
+double reduce_mean_anomaly_literal(double am, double dospi) {
+    if (std::fabs(am) > kMaxReducible) {
+        return std::numeric_limits<double>::quiet_NaN();  // the steps would never end
     }
     // Rounded subtraction one turn at a time, not a remainder: the rounding of each step is part of the
     // result (a small negative value ends as exactly dospi, and dospi itself is kept).
@@ -37,19 +173,39 @@ double reduce_mean_anomaly(double am, double dospi) {
     return am;
 }
 
-BodyPosition body_position(double tiempo, const Orbit& orbit, double pi, double dospi) {
-    Orbit o = orbit;  // the rotations take their angles by reference
-    BodyPosition b{};
-    b.am = reduce_mean_anomaly(((tiempo - o.t) * o.vn) + o.ame, dospi);
-    kepler(o.e, b.am, b.aex);
-    b.r = (1.0 - (std::cos(b.aex) * o.e)) * o.a;
-    b.f = std::acos(((o.p / b.r) - 1.0) / o.e);
-    if (b.am > pi) {
-        b.f = dospi - b.f;
+double reduce_mean_anomaly_fast(double am, double dospi) {
+    if (std::fabs(am) > kMaxReducible) {
+        return std::numeric_limits<double>::quiet_NaN();
     }
-    double x = std::cos(b.f) * b.r;
-    double y = std::sin(b.f) * b.r;
-    double z = 0.0;
+    while (am > dospi) {
+        am = skip_turns(am, dospi);
+        am = am - dospi;
+    }
+    // Rounding to nearest is symmetric, so adding dospi to -y skips like subtracting it from y. The skipped
+    // values are far from zero, where the mirror would give -0.0 for the +0.0 of a sum; the last steps
+    // are literal additions.
+    while (am < 0.0) {
+        am = -skip_turns(-am, dospi);
+        am = am + dospi;
+    }
+    return am;
+}
+
+BodyPosition body_position(double tiempo, const Orbit& orbit, double pi, double dospi) {
+    if constexpr (kLiteralPath) {
+        return body_position_literal(tiempo, orbit, pi, dospi);
+    } else {
+        return body_position_fast(tiempo, orbit, orbit_turns(orbit), pi, dospi);
+    }
+}
+
+BodyPosition body_position_literal(double tiempo, const Orbit& orbit, double pi, double dospi) {
+    Orbit o = orbit;  // the routines take their arguments by reference
+    BodyPosition b{};
+    b.am = reduce_mean_anomaly_literal(((tiempo - o.t) * o.vn) + o.ame, dospi);
+    kepler_literal(o.e, b.am, b.aex);
+    double x, y, z;
+    plane_position(o, pi, dospi, b, x, y, z);
     double minus_w = -o.w;
     double minus_ync = -o.ync;
     double minus_od = -o.od;
@@ -57,5 +213,20 @@ BodyPosition body_position(double tiempo, const Orbit& orbit, double pi, double 
     rotaz(x, y, z, minus_w, xp, yp, zp);
     rotax(xp, yp, zp, minus_ync, xr, yr, zr);
     rotaz(xr, yr, zr, minus_od, b.xe, b.ye, b.ze);
+    return b;
+}
+
+BodyPosition body_position_fast(double tiempo, const Orbit& orbit, const OrbitTurns& turns, double pi,
+                                double dospi) {
+    Orbit o = orbit;
+    BodyPosition b{};
+    b.am = reduce_mean_anomaly_fast(((tiempo - o.t) * o.vn) + o.ame, dospi);
+    kepler_fast(o.e, b.am, b.aex);
+    double x, y, z;
+    plane_position(o, pi, dospi, b, x, y, z);
+    double xp, yp, zp, xr, yr, zr;
+    rotaz_cs(x, y, z, turns.w, xp, yp, zp);
+    rotax_cs(xp, yp, zp, turns.ync, xr, yr, zr);
+    rotaz_cs(xr, yr, zr, turns.od, b.xe, b.ye, b.ze);
     return b;
 }

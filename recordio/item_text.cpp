@@ -1,8 +1,11 @@
 #include "recordio/item_text.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -12,8 +15,135 @@ std::size_t append(char* out, std::size_t at, const char* text) {
     return at + n;
 }
 
-// Every finite number shows a decimal point: before the exponent when it has none of its own, else at
-// the end ("1.E+10", "180.").
+// A positive number rounded to nine significant digits: its digits without trailing zeros, and the
+// decimal exponent of the first digit.
+struct NineDigits {
+    char digits[17];
+    int count;
+    int exponent;
+};
+
+// Reads the digits and exponent of to_chars' scientific text ("d.ddde+XX").
+NineDigits parse_scientific(const char* text, const char* end) {
+    NineDigits d{};
+    const char* c = text;
+    for (; c != end && *c != 'e'; ++c) {
+        if (*c != '.') {
+            d.digits[d.count++] = *c;
+        }
+    }
+    ++c;  // the 'e'
+    const bool negative = *c == '-';
+    int exponent = 0;
+    std::from_chars(c + 1, end, exponent);
+    d.exponent = negative ? -exponent : exponent;
+    return d;
+}
+
+void drop_trailing_zeros(NineDigits& d) {
+    while (d.count > 1 && d.digits[d.count - 1] == '0') {
+        --d.count;
+    }
+}
+
+// Rounds the shortest text that reads back as x to nine digits. That gives the digits of the exact
+// binary value rounded to nine, unless the shortest text lies within a hair of a point half-way between
+// two nine-digit numbers: the two roundings could then fall on different sides, and false is returned.
+// Beyond "4999" or "5000" the shortest text is at least 1E-13 (relative) away from any such point, far
+// more than its own distance from x, which is below 1.2E-16 (relative) for a normal double. A subnormal
+// has fewer bits, its shortest text can be as short as "5E-324", and it takes the exact way as well.
+bool round_shortest(double x, NineDigits& d) {
+    if (x < std::numeric_limits<double>::min()) {
+        return false;
+    }
+    char text[32];
+    const char* const end = std::to_chars(text, text + sizeof text, x, std::chars_format::scientific).ptr;
+    d = parse_scientific(text, end);
+    if (d.count > 9) {
+        char tail[4] = {'0', '0', '0', '0'};
+        std::memcpy(tail, d.digits + 9, static_cast<std::size_t>(std::min(d.count - 9, 4)));
+        if (std::memcmp(tail, "4999", 4) == 0 || std::memcmp(tail, "5000", 4) == 0) {
+            return false;
+        }
+        const bool up = d.digits[9] >= '5';
+        d.count = 9;
+        int i = 8;
+        for (; up && i >= 0 && d.digits[i] == '9'; --i) {
+            d.digits[i] = '0';
+        }
+        if (up && i < 0) {
+            d.digits[0] = '1';  // 999999999.5 becomes 1.E+09
+            ++d.exponent;
+        } else if (up) {
+            ++d.digits[i];
+        }
+    }
+    drop_trailing_zeros(d);
+    return true;
+}
+
+NineDigits nine_digits(double x) {
+    NineDigits d{};
+    if (round_shortest(x, d)) {
+        return d;
+    }
+    // The exact conversion at nine digits (eight after the point) settles the near-ties; it is slower.
+    char text[32];
+    const char* const end = std::to_chars(text, text + sizeof text, x, std::chars_format::scientific, 8).ptr;
+    d = parse_scientific(text, end);
+    drop_trailing_zeros(d);
+    return d;
+}
+
+std::size_t put_digits(char* out, std::size_t at, const char* digits, int count) {
+    std::memcpy(out + at, digits, static_cast<std::size_t>(count));
+    return at + static_cast<std::size_t>(count);
+}
+
+std::size_t put_zeros(char* out, std::size_t at, int count) {
+    for (int i = 0; i < count; ++i) {
+        out[at++] = '0';
+    }
+    return at;
+}
+
+// The text "%.9G" gives, with its trailing zeros removed and a decimal point always present: plain
+// notation for exponents -4 to 8 ("180." "0.0001"), otherwise one digit, the point, the rest and an
+// exponent of at least two digits ("1.E+10" "1.234E-05").
+std::size_t lay_out(const NineDigits& d, char* out, std::size_t at) {
+    const int x = d.exponent;
+    if (x < -4 || x > 8) {
+        out[at++] = d.digits[0];
+        out[at++] = '.';
+        at = put_digits(out, at, d.digits + 1, d.count - 1);
+        out[at++] = 'E';
+        out[at++] = x < 0 ? '-' : '+';
+        const int magnitude = x < 0 ? -x : x;
+        if (magnitude < 10) {
+            out[at++] = '0';
+        }
+        return static_cast<std::size_t>(std::to_chars(out + at, out + kItemTextCapacity, magnitude).ptr - out);
+    }
+    if (x < 0) {
+        out[at++] = '0';
+        out[at++] = '.';
+        at = put_zeros(out, at, -x - 1);
+        return put_digits(out, at, d.digits, d.count);
+    }
+    const int whole = x + 1;
+    if (d.count <= whole) {
+        at = put_digits(out, at, d.digits, d.count);
+        at = put_zeros(out, at, whole - d.count);
+        out[at++] = '.';
+        return at;
+    }
+    at = put_digits(out, at, d.digits, whole);
+    out[at++] = '.';
+    return put_digits(out, at, d.digits + whole, d.count - whole);
+}
+
+// The literal steps: a number text without a point of its own gets one, before the exponent when it has
+// one ("1.E+10"), else at the end ("180.").
 std::size_t force_decimal_point(char* text, std::size_t length) {
     for (std::size_t i = 0; i < length; ++i) {
         if (text[i] == '.') {
@@ -29,9 +159,9 @@ std::size_t force_decimal_point(char* text, std::size_t length) {
     return length + 1;
 }
 
-}  // namespace
-
-std::size_t format_item(double x, char* out) {
+// Writes the blank and the sign column, and turns x into its magnitude. Returns the whole item's length
+// when no conversion is needed (zero and the non-finite values), else 0.
+std::size_t sign_and_special_text(double& x, char* out) {
     out[0] = ' ';
     out[1] = ' ';
     if (x < 0.0) {
@@ -47,16 +177,33 @@ std::size_t format_item(double x, char* out) {
     if (x == 0.0) {
         return append(out, 2, "0.");
     }
-    // to_chars in general format with a precision is "%.9g" in the C locale whatever the host's locale
-    // (no decimal comma can slip in); only the exponent letter needs raising. Its text is at most 15
-    // characters, so the room always suffices, with one byte kept for the point added below.
-    char* const first = out + 2;
-    const char* const end = std::to_chars(first, out + kItemTextCapacity - 1, x, std::chars_format::general, 9).ptr;
-    const std::size_t length = static_cast<std::size_t>(end - first);
-    for (char* c = first; c != first + length; ++c) {
-        if (*c == 'e') {
-            *c = 'E';
-        }
+    return 0;
+}
+
+}  // namespace
+
+std::size_t format_item_fast(double x, char* out) {
+    if (const std::size_t n = sign_and_special_text(x, out); n != 0) {
+        return n;
     }
-    return 2 + force_decimal_point(first, length);
+    // Digits and layout are made here rather than by a formatted-output call: this is the program's
+    // hottest conversion.
+    return lay_out(nine_digits(x), out, 2);
+}
+
+std::size_t format_item_literal(double x, char* out) {
+    if (const std::size_t n = sign_and_special_text(x, out); n != 0) {
+        return n;
+    }
+    // The program never changes its locale, so the point is ".".
+    const int n = std::snprintf(out + 2, kItemTextCapacity - 3, "%.9G", x);
+    return 2 + force_decimal_point(out + 2, static_cast<std::size_t>(n));
+}
+
+std::size_t format_item(double x, char* out) {
+#ifdef EPHEM_LITERAL
+    return format_item_literal(x, out);
+#else
+    return format_item_fast(x, out);
+#endif
 }

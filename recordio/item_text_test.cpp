@@ -5,7 +5,6 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <limits>
 #include <random>
 #include <string>
@@ -15,6 +14,13 @@ namespace {
 std::string item(double x) {
     char out[kItemTextCapacity];
     const std::size_t n = format_item(x, out);
+    return std::string(out, n);
+}
+
+// The reference: "%.9G" and the point forced in, step by step.
+std::string expected(double x) {
+    char out[kItemTextCapacity];
+    const std::size_t n = format_item_literal(x, out);
     return std::string(out, n);
 }
 
@@ -33,6 +39,7 @@ class ItemText : public ::testing::TestWithParam<ItemCase> {};
 TEST_P(ItemText, IsExact) {
     const ItemCase& c = GetParam();
     EXPECT_EQ(item(c.value), c.text) << c.protects << " (value " << c.value << ")";
+    EXPECT_EQ(expected(c.value), c.text) << c.protects << " (value " << c.value << ")";
 }
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
@@ -103,18 +110,6 @@ INSTANTIATE_TEST_SUITE_P(
 // values are drawn over the whole double range and around the decades where the form changes.
 TEST(ItemTextAgreement, MatchesTheCConversion) {
     std::mt19937_64 random(20240601);
-    auto expected = [](double x) {
-        char text[64];
-        std::snprintf(text, sizeof text, "%.9G", std::fabs(x));
-        std::string number(text);
-        if (x == 0.0) {
-            number = "0.";
-        } else if (number.find('.') == std::string::npos) {
-            const std::size_t e = number.find('E');
-            number.insert(e == std::string::npos ? number.size() : e, ".");
-        }
-        return std::string(" ") + (x < 0.0 ? "-" : " ") + number;
-    };
     int checked = 0;
     for (int i = 0; i < 200000; ++i) {
         const double x = std::bit_cast<double>(random());
@@ -134,6 +129,27 @@ TEST(ItemTextAgreement, MatchesTheCConversion) {
         }
     }
     EXPECT_GT(checked, 100000);
+}
+
+// Doubles next to a point half-way between two nine-digit numbers, where rounding a shorter decimal text
+// instead of the exact binary value would go the wrong way.
+TEST(ItemTextAgreement, NearHalfwayPointsRoundAsTheExactValue) {
+    std::mt19937_64 random(7);
+    std::uniform_int_distribution<int64_t> nine_digits(100000000, 999999999);
+    std::uniform_int_distribution<int> decade(-30, 30);
+    for (int i = 0; i < 20000; ++i) {
+        const double halfway = (static_cast<double>(nine_digits(random)) + 0.5) * std::pow(10.0, decade(random) - 8);
+        double x = halfway;
+        for (int k = 0; k < 3; ++k) {
+            x = std::nextafter(x, 0.0);
+        }
+        for (int k = 0; k < 7; ++k, x = std::nextafter(x, INFINITY)) {
+            ASSERT_EQ(item(x), expected(x)) << "bits " << std::bit_cast<uint64_t>(x);
+        }
+    }
+    for (const double x : {1.0000000005, 0.1234567885, 1234567.885, 99999999.95, 2.5e-9, 4.5e15}) {
+        EXPECT_EQ(item(x), expected(x)) << x;
+    }
 }
 
 }  // namespace

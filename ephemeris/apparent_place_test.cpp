@@ -90,20 +90,4 @@ TEST(ApparentPlace, NegativeEquatorialYPutsTheRightAscensionPastTwelveHours) {
     EXPECT_LT(mirrored.har, 12.0);
 }
 
-TEST(ApparentPlace, BothBodiesAtOnePointGiveZeroDistanceAndNaN) {
-    const BodyPosition same = at(0.3, -1.1, 0.01);
-    const ApparentPlace p = seen(same, same);
-    EXPECT_EQ(p.delta, 0.0);
-    for (const double v : {p.gdec, p.har, p.elong, p.afase, p.fase}) {
-        EXPECT_TRUE(std::isnan(v));
-    }
-}
-
-TEST(ApparentPlace, NaNPositionMakesEverythingNaN) {
-    const ApparentPlace p = seen(at(NAN, NAN, NAN), at(1.0, 0.0, 0.0));
-    for (const double v : {p.delta, p.gdec, p.har, p.elong, p.afase, p.fase}) {
-        EXPECT_TRUE(std::isnan(v));
-    }
-}
-
 }  // namespace

@@ -220,9 +220,10 @@ TEST(FastReduction, ResultIsInOneTurnAtEveryMagnitude) {
 }
 
 TEST(FastReduction, EndsWhereTheStepsWouldNever) {
-    // From just above 2^56 a step of dospi rounds back to the value itself; 2^56 is still reduced.
+    // From just above 2^56 a step of dospi rounds back to the value itself; 2^56 is still reduced. A NaN
+    // stays NaN.
     const double beyond = std::nextafter(kMaxReducible, kInf);
-    for (const double am : {beyond, -beyond, 1e300, -1e300, kInf, -kInf}) {
+    for (const double am : {beyond, -beyond, 1e300, -1e300, kInf, -kInf, kNaN}) {
         EXPECT_TRUE(std::isnan(reduce_mean_anomaly_fast(am, kDospi))) << am;
         EXPECT_TRUE(std::isnan(reduce_mean_anomaly_literal(am, kDospi))) << am;
         EXPECT_TRUE(std::isnan(reduce_mean_anomaly(am, kDospi))) << am;

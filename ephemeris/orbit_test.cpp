@@ -10,7 +10,6 @@ namespace {
 const double kPi = std::atan(1.0) * 4.0;
 const double kDospi = kPi + kPi;
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
-const double kInf = std::numeric_limits<double>::infinity();
 
 double radians(double degrees) { return (degrees * kPi) / 180.0; }
 
@@ -28,10 +27,12 @@ Orbit orbit_of(double a, double e, double ync, double w, double od, double ame, 
 
 Orbit earth() { return orbit_of(1.00000261, 0.01671123, -0.00001531, 102.93768193, 0.0, -2.47311027, 2451545.0, 0.0); }
 
-TEST(Kepler, ZeroEccentricityReturnsTheMeanAnomalyExactly) {
+TEST(Kepler, ExactResultsAtZeroEccentricityAndZeroMeanAnomaly) {
     for (const double m : {0.0, 1e-300, 0.5, kPi, kDospi, 6.0, -3.0}) {
-        EXPECT_EQ(kepler_of(0.0, m), m) << m;
+        EXPECT_EQ(kepler_of(0.0, m), m) << "zero eccentricity returns the mean anomaly, M=" << m;
     }
+    EXPECT_EQ(kepler_of(0.9, 0.0), 0.0);
+    EXPECT_TRUE(std::isnan(kepler_of(0.5, kNaN)));
 }
 
 TEST(Kepler, SolvesKeplersEquationForOrdinaryOrbits) {
@@ -42,10 +43,6 @@ TEST(Kepler, SolvesKeplersEquationForOrdinaryOrbits) {
         }
     }
 }
-
-TEST(Kepler, ZeroMeanAnomalyGivesExactlyZero) { EXPECT_EQ(kepler_of(0.9, 0.0), 0.0); }
-
-TEST(Kepler, NaNPropagates) { EXPECT_TRUE(std::isnan(kepler_of(0.5, kNaN))); }
 
 TEST(Rotations, ZeroAngleGivesTheInputBack) {
     double x = 0.3, y = -1.25, z = 7.5, zero = 0.0, xf, yf, zf;
@@ -96,12 +93,6 @@ TEST(Reduction, StepsByWholeTurnsAndKeepsTheBoundaries) {
     }
 }
 
-TEST(Reduction, ValuesTheStepsCouldNeverReduceBecomeNaN) {
-    for (const double am : {kNaN, kInf, -kInf, std::ldexp(1.0, 60), -std::ldexp(1.0, 60)}) {
-        EXPECT_TRUE(std::isnan(reduce_mean_anomaly(am, kDospi))) << am;
-    }
-}
-
 TEST(BodyPosition, WorkedPassPutsTheObserverWhereExpected) {
     const BodyPosition b = body_position(2451545.0, earth(), kPi, kDospi);
     EXPECT_NEAR(b.xe, -0.177171, 5e-7);
@@ -125,14 +116,6 @@ TEST(BodyPosition, MeanAnomalyOfTwoPiTakesTheOtherHalfOfTheOrbit) {
     EXPECT_GT(b.f, kPi);
 }
 
-TEST(BodyPosition, ZeroEccentricityGivesANaNPositionAndAFiniteRadius) {
-    const Orbit o = orbit_of(1.5, 0.0, 5.0, 10.0, 20.0, 30.0, 100.0, 0.0);
-    const BodyPosition b = body_position(110.0, o, kPi, kDospi);
-    EXPECT_EQ(b.r, 1.5);
-    EXPECT_TRUE(std::isnan(b.f));
-    EXPECT_TRUE(std::isnan(b.xe) && std::isnan(b.ye) && std::isnan(b.ze));
-}
-
 TEST(BodyPosition, MassOfMinusOneHoldsTheBodyStill) {
     const Orbit o = orbit_of(1.5, 0.1, 5.0, 10.0, 20.0, 30.0, 100.0, -1.0);
     EXPECT_EQ(o.vn, 0.0);
@@ -143,18 +126,15 @@ TEST(BodyPosition, MassOfMinusOneHoldsTheBodyStill) {
     EXPECT_EQ(first.ze, later.ze);
 }
 
-TEST(BodyPosition, ZeroSemiMajorAxisEndsAtOnceWithNaN) {
-    const Orbit o = orbit_of(0.0, 0.1, 5.0, 10.0, 20.0, 30.0, 100.0, 0.0);
-    EXPECT_EQ(o.vn, kInf);
-    const BodyPosition b = body_position(101.0, o, kPi, kDospi);
-    EXPECT_TRUE(std::isnan(b.am));
-    EXPECT_TRUE(std::isnan(b.xe));
-}
-
-TEST(BodyPosition, NegativeSemiMajorAxisGivesNaN) {
-    const Orbit o = orbit_of(-1.0, 0.1, 5.0, 10.0, 20.0, 30.0, 100.0, 0.0);
-    EXPECT_TRUE(std::isnan(o.vn));
-    EXPECT_TRUE(std::isnan(body_position(101.0, o, kPi, kDospi).r));
+// A semi-major axis of zero makes the mean motion infinite, a negative one makes it NaN: either way the
+// mean anomaly, and with it the whole position, is NaN (and the reduction does not loop on it).
+TEST(BodyPosition, ZeroOrNegativeSemiMajorAxisGivesNaN) {
+    for (const double a : {0.0, -1.0}) {
+        const BodyPosition b = body_position(101.0, orbit_of(a, 0.1, 5.0, 10.0, 20.0, 30.0, 100.0, 0.0), kPi, kDospi);
+        EXPECT_TRUE(std::isnan(b.am)) << a;
+        EXPECT_TRUE(std::isnan(b.xe)) << a;
+        EXPECT_TRUE(std::isnan(b.r)) << a;
+    }
 }
 
 }  // namespace

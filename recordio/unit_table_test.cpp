@@ -63,52 +63,54 @@ void write_text(int unit, const std::string& text) {
     ASSERT_TRUE(u.stream.flush());
 }
 
+// Runs body with dir as the working directory, for names that are relative.
+template <typename Body>
+auto inside(const Directory& dir, Body body) {
+    const auto saved = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    const auto result = body();
+    std::filesystem::current_path(saved);
+    return result;
+}
+
 constexpr int kUnit = 12;
 
-TEST(UnitOpen, TrailingBlanksAreNotPartOfTheName) {
-    Directory dir;
-    ASSERT_EQ(open_unit(kUnit, dir.file("OUT.DAT") + "   ", "UNKNOWN"), 0);
-    EXPECT_EQ(f__units[kUnit].name, dir.file("OUT.DAT"));
-    EXPECT_TRUE(dir.exists("OUT.DAT"));
-    EXPECT_FALSE(dir.exists("OUT.DAT   "));
-    EXPECT_EQ(close_unit(kUnit), 0);
-}
-
-TEST(UnitOpen, LeadingBlanksStayInTheName) {
-    Directory dir;
-    const auto saved = std::filesystem::current_path();
-    std::filesystem::current_path(dir.path());
-    const int result = open_unit(kUnit, " lead ", "UNKNOWN");
-    close_unit(kUnit);
-    std::filesystem::current_path(saved);
-    EXPECT_EQ(result, 0);
-    EXPECT_TRUE(dir.exists(" lead"));
-}
-
-TEST(UnitOpen, WithoutANameTheFileIsFortAndTheUnitNumber) {
-    Directory dir;
-    const auto saved = std::filesystem::current_path();
-    std::filesystem::current_path(dir.path());
-    const olist a{1, 37, nullptr, 0, nullptr, nullptr, nullptr, 0, nullptr};
-    const int result = f_open(&a);
-    const std::string name = f__units[37].name;
-    close_unit(37);
-    std::filesystem::current_path(saved);
-    EXPECT_EQ(result, 0);
-    EXPECT_EQ(name, "fort.37");
-    EXPECT_TRUE(dir.exists("fort.37"));
+TEST(UnitOpen, NameLosesItsTrailingBlanksOnlyAndDefaultsToFortAndTheNumber) {
+    const struct {
+        const char* protects;
+        int unit;
+        const char* given;
+        const char* name;
+    } cases[] = {
+        {"trailing blanks are not part of the name", kUnit, "OUT.DAT   ", "OUT.DAT"},
+        {"leading blanks stay in the name", kUnit, " lead ", " lead"},
+        {"without a name the file is fort. and the unit number", 37, nullptr, "fort.37"},
+    };
+    for (const auto& c : cases) {
+        Directory dir;
+        const std::string name = inside(dir, [&c] {
+            const int32_t length = c.given == nullptr ? 0 : static_cast<int32_t>(std::strlen(c.given));
+            const olist a{1, c.unit, c.given, length, "UNKNOWN", nullptr, nullptr, 0, nullptr};
+            EXPECT_EQ(f_open(&a), 0) << c.protects;
+            std::string opened = f__units[c.unit].name;
+            close_unit(c.unit);
+            return opened;
+        });
+        EXPECT_EQ(name, c.name) << c.protects;
+        EXPECT_TRUE(dir.exists(c.name)) << c.protects;
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << c.protects;
+    }
 }
 
 TEST(UnitOpen, RefusedNamesAndNumbers) {
     Directory dir;
     dir.write(std::string(255, 'a'), "the file a shortened name would reach");
-    const auto saved = std::filesystem::current_path();
-    std::filesystem::current_path(dir.path());
-    const int too_long = open_unit(kUnit, std::string(255, 'a') + "b", "OLD");
-    std::filesystem::current_path(saved);
+    const int too_long = inside(dir, [] { return open_unit(kUnit, std::string(255, 'a') + "b", "OLD"); });
     EXPECT_EQ(too_long, ENAMETOOLONG);
     EXPECT_FALSE(f__units[kUnit].stream.attached());
 
+    EXPECT_EQ(open_unit(kUnit, dir.file("no/such/ZEPO.DAT"), "UNKNOWN"), ENOENT);  // the host's code
+    EXPECT_FALSE(f__units[kUnit].stream.attached());
     EXPECT_EQ(open_unit(kUnit, "", "UNKNOWN"), 107);
     EXPECT_EQ(open_unit(kUnit, "    ", "UNKNOWN"), 107);
     EXPECT_EQ(open_unit(-1, dir.file("X"), "UNKNOWN"), 101);
@@ -172,12 +174,6 @@ TEST(UnitOpen, MissingFileIsCreatedForWriting) {
     EXPECT_EQ(close_unit(kUnit), 0);
     EXPECT_TRUE(dir.exists("ZEPO.DAT"));
     EXPECT_EQ(dir.read("ZEPO.DAT"), "");
-}
-
-TEST(UnitOpen, FileInAMissingDirectoryFailsWithTheHostCode) {
-    Directory dir;
-    EXPECT_EQ(open_unit(kUnit, dir.file("no/such/ZEPO.DAT"), "UNKNOWN"), ENOENT);
-    EXPECT_FALSE(f__units[kUnit].stream.attached());
 }
 
 TEST(UnitOpen, ReopeningTheSameNameKeepsTheConnection) {

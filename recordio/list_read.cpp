@@ -43,12 +43,29 @@ struct ReadState {
     // A character the grammar has put back. Telling a carriage return and line feed pair from a lone
     // carriage return needs one byte of look-ahead besides, which the stream holds.
     int held = kEof;
+    int32_t err = 0;  // the read has an error branch: failures other than the end of file come back
+    int32_t end = 0;  // the read has an end-of-file branch: the end of the file comes back
 };
 ReadState state;
 
-// The program's reads carry no error branch, so a failing transfer always ends the run.
+// A failure on its way back to a read that has a branch for it. It unwinds the grammar from wherever the
+// failure was met to the operation the caller called, which returns n.
+struct BranchTaken {
+    int32_t n;
+};
+
+// The program's reads carry no branches, so there a failing transfer always ends the run.
 [[noreturn]] void fail(int32_t n, const char* caller) {
+    if ((n == -1 ? state.end : state.err) != 0) {
+        throw BranchTaken{n};
+    }
     f__fatal(n, caller);
+}
+
+// The read ends at a branch: nothing is under way any more, so the unit can be closed.
+int32_t take_branch(int32_t n) {
+    list_io_finish();
+    return n;
 }
 
 // The next byte of the stream. Meeting the end of the file marks both the read and the unit; a read
@@ -61,6 +78,9 @@ int next_byte() {
             const int code = in.read_errno();
             in.clear_read_error();
             errno = code;
+            if (state.err != 0) {
+                throw BranchTaken{code};
+            }
             fatal_host_error(code, "list in");
         }
         state.unit->at_end = true;
@@ -328,8 +348,10 @@ void store(int32_t type, char* item) {
 
 int32_t s_rsle(const cilist* a) {
     Unit* unit = nullptr;
+    state.err = a->err;
+    state.end = a->end;
     if (const int32_t failed = list_io_start(a, 1, &unit); failed != 0) {
-        return failed;
+        return take_branch(failed);
     }
     state.unit = unit;
     state.repeat = 0;
@@ -337,15 +359,17 @@ int32_t s_rsle(const cilist* a) {
     state.end_met = false;
     state.held = kEof;
     if (unit->last_op.load() == 1 && f__nowreading(unit) != 0) {
-        return err__fl(a->err, kCannotRead, "read start");
+        return take_branch(err__fl(a->err, kCannotRead, "read start"));
     }
     if (unit->at_end) {
-        return err__fl(a->err, -1, "read start");
+        return take_branch(err__fl(a->end, -1, "read start"));
     }
     return 0;
 }
 
-int32_t list_read_items(int32_t type, int32_t number, char* ptr, int32_t length) {
+namespace {
+
+int32_t read_items(int32_t type, int32_t number, char* ptr, int32_t length) {
     if (type != kTypeInteger && type != kTypeDouble) {
         fail(kBadType, "unknown type in lio");
     }
@@ -379,14 +403,32 @@ int32_t list_read_items(int32_t type, int32_t number, char* ptr, int32_t length)
     return 0;
 }
 
+int skip_rest_of_line() {
+    int c;
+    do {
+        c = get_char();
+    } while (c != '\n' && c != kEof);
+    return c;
+}
+
+}  // namespace
+
+int32_t list_read_items(int32_t type, int32_t number, char* ptr, int32_t length) {
+    try {
+        return read_items(type, number, ptr, length);
+    } catch (const BranchTaken& failure) {
+        return take_branch(failure.n);
+    }
+}
+
 int32_t e_rsle() {
     list_io_finish();
     if (state.unit->at_end) {
         return 0;
     }
-    int c;
-    do {
-        c = get_char();
-    } while (c != '\n' && c != kEof);
-    return c == kEof ? -1 : 0;
+    try {
+        return skip_rest_of_line() == kEof ? -1 : 0;
+    } catch (const BranchTaken& failure) {
+        return failure.n;  // a read error while skipping
+    }
 }

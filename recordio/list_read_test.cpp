@@ -18,6 +18,7 @@
 
 #include "recordio/list_io.hpp"
 #include "recordio/unit_table.hpp"
+#include "runtime/io_state.hpp"
 
 namespace {
 
@@ -439,6 +440,88 @@ TEST_F(ListReadDeathTest, ReadErrorIsReportedWithTheHostsText) {
     const cllist close{0, kUnit, nullptr};
     f_clos(&close);
     rmdir(made.c_str());
+}
+
+// A read with error and end-of-file branches: the number of the first failure, 0 when all count items
+// were read, with the operation that failed and the state it left.
+int32_t read_with_branches(int32_t err, int32_t end, int count) {
+    const cilist read{err, kUnit, end, nullptr, 0};
+    if (const int32_t failed = s_rsle(&read); failed != 0) {
+        return failed;
+    }
+    for (int i = 0; i < count; ++i) {
+        double item = 0;
+        if (const int32_t failed = do_lio(kTypeDouble, 1, &item, sizeof item); failed != 0) {
+            return failed;
+        }
+    }
+    e_rsle();
+    return 0;
+}
+
+// With branches a failure comes back as its number, from wherever in a field it was met, instead of
+// ending the run. The read is then over: the unit closes (a read still under way would make the close
+// fail with "I/O recursion"), and the next file reads normally.
+TEST_F(ListRead, BranchesReturnTheNumberAndLeaveTheReaderReady) {
+    const struct {
+        std::string text;
+        int32_t err, end;
+        int reads;  // reads of eight doubles; the last one fails
+        int32_t expected;
+    } cases[] = {
+        {"title line\n", 1, 1, 1, 112},
+        {"1.5+ 2\n", 1, 0, 1, 112},  // inside the exponent of the first item
+        {"1 2 3 4 5 6 7 0*5\n", 1, 0, 1, 112},
+        {"1e100000000\n", 1, 1, 1, 112},
+        {"1 2 3\n", 0, 1, 1, -1},  // the end branch alone catches the end of the file
+        {"", 1, 1, 1, -1},
+        {"1 2 3 4 5 6 7 8", 0, 1, 2, -1},  // caught at the start of the second read
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        connect(c.text);
+        int32_t result = 0;
+        for (int read = 0; read < c.reads && result == 0; ++read) {
+            result = read_with_branches(c.err, c.end, 8);
+        }
+        EXPECT_EQ(result, c.expected);
+        EXPECT_EQ(f__init & kUnderWay, 0);
+        TearDown();
+        EXPECT_FALSE(f__units[kUnit].stream.attached());
+        connect("1 2 3 4 5 6 7 8\n");
+        EXPECT_EQ(read_doubles(8), std::vector<double>({1, 2, 3, 4, 5, 6, 7, 8}));
+        TearDown();
+    }
+}
+
+TEST_F(ListRead, ErrorBranchCatchesAReadErrorAndAPointInTheRowCount) {
+    connect("30.0\n");
+    const cilist read{1, kUnit, 0, nullptr, 0};
+    ASSERT_EQ(s_rsle(&read), 0);
+    int32_t nc = kUntouchedInteger;
+    EXPECT_EQ(do_lio(kTypeInteger, 1, &nc, sizeof nc), 115);
+    EXPECT_EQ(nc, kUntouchedInteger);
+    TearDown();
+
+    const std::string dir = testing::TempDir() + "list_read_branch_XXXXXX";
+    std::string made = dir;
+    ASSERT_NE(mkdtemp(made.data()), nullptr);
+    connect_path(made);
+    EXPECT_EQ(read_with_branches(1, 0, 1), EISDIR);
+    EXPECT_EQ(f__init & kUnderWay, 0);
+    const cllist close{0, kUnit, nullptr};
+    EXPECT_EQ(f_clos(&close), 0);
+    rmdir(made.c_str());
+}
+
+// Each branch catches only its own kind: the end-of-file branch lets a malformed number end the run, and
+// the error branch lets the end of the file end it.
+TEST_F(ListReadDeathTest, EachBranchCatchesOnlyItsOwnKind) {
+    connect("title line\n");
+    EXPECT_EXIT(read_with_branches(0, 1, 8), testing::KilledBySignal(SIGABRT), report(kInvalidNumber));
+    TearDown();
+    connect("1 2 3\n");
+    EXPECT_EXIT(read_with_branches(1, 0, 8), testing::KilledBySignal(SIGABRT), report(kListInEnd));
 }
 
 // Random short texts, mostly made of the characters of the syntax, read as the program reads its

@@ -137,10 +137,13 @@ void fatal_host_error(int32_t code, const char* caller) {
     report_and_die(text, append(text, sizeof text, 0, "%s: %s\n", caller, std::strerror(code)));
 }
 
+// A statement that takes its error branch has ended: it no longer counts as under way, or every later
+// open and close would fail as a recursion.
 int32_t err__fl(int32_t flag, int32_t n, const char* caller) {
     if (flag == 0) {
         f__fatal(n, caller);
     }
+    f__init = f__init & ~kUnderWay;
     return n;
 }
 
@@ -148,5 +151,6 @@ int32_t err__fl_host(int32_t flag, int32_t code, const char* caller) {
     if (flag == 0) {
         fatal_host_error(code, caller);
     }
+    f__init = f__init & ~kUnderWay;
     return code;
 }

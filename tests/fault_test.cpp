@@ -1,0 +1,534 @@
+// Faults injected into whole runs: the process stopped, interrupted, terminated or killed at many
+// moments, the disk filling up under it, and hostile input files. Whatever happens, ZEPO.DAT holds only
+// whole rows, each equal to the same row of an uninterrupted run, and the program ends with its report in
+// bounded time and memory.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <random>
+#include <sched.h>
+#include <sstream>
+#include <string>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "tests/program_run.hpp"
+
+namespace {
+
+using std::chrono::milliseconds;
+
+const char* const kLongRun = "5000000";  // rows: far more than any of these runs gets to write
+
+// ---- Rows and the uninterrupted reference ------------------------------------------------------------
+
+// Whether a row begins at offset at: a line that starts with the day number, "  2451546.  ".
+bool row_starts_at(const std::string& table, std::size_t at) {
+    if (at + 11 > table.size() || (at > 0 && table[at - 1] != '\n') || table.compare(at, 2, "  ") != 0) {
+        return false;
+    }
+    for (std::size_t i = at + 2; i < at + 9; ++i) {
+        if (table[i] < '0' || table[i] > '9') return false;
+    }
+    return table.compare(at + 9, 2, ". ") == 0;
+}
+
+// The table of an uninterrupted run, at least bytes long: the first rows of a longer run are the rows of
+// a shorter one, so one long run serves every comparison.
+const std::string& reference_table(std::size_t bytes) {
+    static std::string table;
+    static long rows = 10000;
+    while (table.size() < bytes) {
+        rows *= 2;
+        TempDir dir;
+        dir.write("DATOS.DAT", mars_datos(std::to_string(rows)));
+        const RunResult result = run_ephem(dir);
+        if (!result.exited || result.exit_status != 0) {
+            ADD_FAILURE() << "the reference run failed: " << result.standard_error;
+            break;
+        }
+        table = dir.read("ZEPO.DAT");
+    }
+    return table;
+}
+
+// Empty when table is a run of whole rows equal to the first rows of an uninterrupted run; otherwise
+// what is wrong with it.
+std::string whole_rows_fault(const std::string& table) {
+    const std::string& reference = reference_table(table.size() + 1024);
+    if (reference.size() <= table.size()) {
+        return "no reference that long";
+    }
+    const auto differs = std::mismatch(table.begin(), table.end(), reference.begin());
+    if (differs.first != table.end()) {
+        return "differs from the uninterrupted run at byte " + std::to_string(differs.first - table.begin()) +
+               " of " + std::to_string(table.size());
+    }
+    if (!table.empty() && !row_starts_at(reference, table.size())) {
+        return "ends inside a row, at byte " + std::to_string(table.size());
+    }
+    return "";
+}
+
+// The number of whole rows at the start of table.
+int count_rows(const std::string& table) {
+    int rows = 0;
+    for (std::size_t at = 0; at < table.size(); at = table.find('\n', at) + 1) {
+        rows += row_starts_at(table, at) ? 1 : 0;
+        if (table.find('\n', at) == std::string::npos) break;
+    }
+    return rows;
+}
+
+off_t file_size(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 ? st.st_size : -1;
+}
+
+// Writes size bytes of the repeated pattern to path, a megabyte at a time.
+void write_repeated(const std::string& path, const std::string& pattern, std::size_t size) {
+    std::string block;
+    while (block.size() < (1u << 20)) block += pattern;
+    block.resize((1u << 20) / pattern.size() * pattern.size());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    for (std::size_t written = 0; written < size; written += block.size()) {
+        out.write(block.data(), static_cast<std::streamsize>(std::min(block.size(), size - written)));
+    }
+}
+
+// ---- Watching a running program ----------------------------------------------------------------------
+
+bool has_ended(pid_t pid) {
+    siginfo_t info{};
+    return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
+}
+
+// Waits until the program has exec'd and installed its traps for SIGINT and SIGTERM: a signal sent
+// earlier would meet the default action, which is not what these tests are about.
+bool wait_for_traps(pid_t pid) {
+    const std::string status_path = "/proc/" + std::to_string(pid) + "/status";
+    const unsigned long long wanted = (1ull << (SIGINT - 1)) | (1ull << (SIGTERM - 1));
+    for (int tries = 0; tries < 30000 && !has_ended(pid); ++tries) {
+        std::ifstream status(status_path);
+        std::string line;
+        std::string name;
+        unsigned long long caught = 0;
+        while (std::getline(status, line)) {
+            if (line.rfind("Name:", 0) == 0) name = line.substr(line.find_first_not_of(" \t", 5));
+            if (line.rfind("SigCgt:", 0) == 0) caught = std::stoull(line.substr(7), nullptr, 16);
+        }
+        if (name == "ephem" && (caught & wanted) == wanted) return true;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return false;
+}
+
+// Waits until the file holds at least bytes bytes; false when the program ended first.
+bool wait_for_size(const TempDir& dir, pid_t pid, off_t bytes) {
+    for (int tries = 0; tries < 60000; ++tries) {
+        if (file_size(dir.file("ZEPO.DAT")) >= bytes) return true;
+        if (has_ended(pid)) return false;
+        std::this_thread::sleep_for(milliseconds(1));
+    }
+    return false;
+}
+
+// Waits until the program is stopped; returns false if it ended instead.
+bool wait_until_stopped(pid_t pid) {
+    siginfo_t info{};
+    return waitid(P_PID, static_cast<id_t>(pid), &info, WSTOPPED | WEXITED | WNOWAIT) == 0 &&
+           info.si_code == CLD_STOPPED;
+}
+
+// ---- A run whose own peak memory is measured ---------------------------------------------------------
+
+struct MeasuredRun {
+    int status = 0;
+    long max_rss_kb = 0;  // the child's own peak resident size
+    std::string standard_error;
+};
+
+// Starts ephem in dir, through the peak_memory starter, with standard error into a pipe (the reports
+// are far smaller than its capacity). Signals sent to pid() are passed on to ephem.
+class MeasuredProgram {
+public:
+    explicit MeasuredProgram(const TempDir& dir) {
+        if (pipe(err_pipe_) != 0) throw std::runtime_error("pipe failed");
+        const std::string result_path = result_dir_.file("result");
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(err_pipe_[1], STDERR_FILENO);
+            close(err_pipe_[0]);
+            close(err_pipe_[1]);
+            const int null = open("/dev/null", O_RDWR);
+            dup2(null, STDIN_FILENO);
+            dup2(null, STDOUT_FILENO);
+            close(null);
+            if (chdir(dir.path().c_str()) != 0) _exit(120);
+            execl(PEAK_MEMORY_PATH, "peak_memory", result_path.c_str(), ephem_path(), static_cast<char*>(nullptr));
+            _exit(122);
+        }
+        close(err_pipe_[1]);
+    }
+    ~MeasuredProgram() {
+        if (!finished_) {
+            kill(pid_, SIGTERM);
+            finish();
+        }
+    }
+    pid_t pid() const { return pid_; }
+
+    MeasuredRun finish() {
+        MeasuredRun run;
+        int helper_status = 0;
+        while (waitpid(pid_, &helper_status, 0) < 0 && errno == EINTR) {
+        }
+        finished_ = true;
+        std::istringstream(result_dir_.read("result")) >> run.status >> run.max_rss_kb;
+        char buffer[4096];
+        ssize_t got;
+        while ((got = read(err_pipe_[0], buffer, sizeof buffer)) > 0) {
+            run.standard_error.append(buffer, static_cast<std::size_t>(got));
+        }
+        close(err_pipe_[0]);
+        return run;
+    }
+
+private:
+    TempDir result_dir_;
+    pid_t pid_ = -1;
+    int err_pipe_[2] = {-1, -1};
+    bool finished_ = false;
+};
+
+MeasuredRun run_measured(const TempDir& dir) { return MeasuredProgram(dir).finish(); }
+
+// The peak memory of an ordinary short run, against which the hostile runs are held.
+long baseline_rss_kb() {
+    static const long baseline = [] {
+        TempDir dir;
+        dir.write("DATOS.DAT", mars_datos("10"));
+        return run_measured(dir).max_rss_kb;
+    }();
+    return baseline;
+}
+
+// Reading allocates nothing and a row is written from a fixed buffer, so no input and no length of run
+// may take the program noticeably above a short run.
+constexpr long kMemorySlackKb = 8 * 1024;
+
+std::string read_report(const std::string& first_line) {
+    return first_line +
+           "\napparent state: unit 1 named DATOS.DAT\nlast format: list io\n"
+           "lately reading sequential formatted external IO\n";
+}
+
+// ---- Stopping and continuing ------------------------------------------------------------------------
+
+// A stopped program's table is exactly what its completed row writes handed to the file: each row is
+// one write, so the file never holds part of a row, at whatever moment the program stops.
+TEST(Faults, StoppedRunHoldsOnlyWholeRowsAtEveryStop) {
+    TempDir dir;
+    dir.write("DATOS.DAT", mars_datos(kLongRun));
+    RunningProgram program(dir);
+    off_t next = 16 * 1024;
+    for (int stop = 0; stop < 5; ++stop) {
+        SCOPED_TRACE("stop " + std::to_string(stop));
+        ASSERT_TRUE(wait_for_size(dir, program.pid(), next));
+        program.send(SIGSTOP);
+        ASSERT_TRUE(wait_until_stopped(program.pid()));
+        const std::string table = dir.read("ZEPO.DAT");
+        EXPECT_EQ(whole_rows_fault(table), "");
+        EXPECT_GT(count_rows(table), 0);
+        next = static_cast<off_t>(table.size()) * 2;
+        if (stop < 4) program.send(SIGCONT);
+    }
+    // A termination request that arrives while the program is stopped takes effect when it goes on.
+    program.send(SIGTERM);
+    program.send(SIGCONT);
+    const RunResult result = program.wait();
+    EXPECT_TRUE(result.exited);
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_EQ(result.standard_error, "Killed\n");
+    EXPECT_EQ(whole_rows_fault(dir.read("ZEPO.DAT")), "");
+}
+
+// ---- Interrupts and termination requests at random moments -------------------------------------------
+
+// An older table far longer than anything these runs write: a marker at its start, holes after it.
+const std::string kOldMarker = "an older table\n";
+constexpr off_t kOldSize = off_t{1} << 32;
+
+void write_old_table(const TempDir& dir) {
+    dir.write("ZEPO.DAT", kOldMarker);
+    ASSERT_EQ(truncate(dir.file("ZEPO.DAT").c_str(), kOldSize), 0);
+}
+
+// Moments from the start of the reading (a signal during the reads or the opens) to deep into the rows,
+// drawn from a fixed seed so that a failure can be repeated. Half of them fall in the first two
+// milliseconds, where the input is read and the table opened.
+TEST(Faults, InterruptOrTerminationAtManyMomentsLeavesWholeRowsAndNoOldTail) {
+    constexpr unsigned kSeed = 20240611;
+    std::mt19937 draw(kSeed);
+    std::uniform_int_distribution<int> early_us(0, 2000);
+    std::uniform_int_distribution<int> late_us(0, 250000);
+    int with_rows = 0;
+    for (int run = 0; run < 16; ++run) {
+        const int signal_number = run % 2 == 0 ? SIGINT : SIGTERM;
+        const int delay_us = run % 4 < 2 ? early_us(draw) : late_us(draw);
+        SCOPED_TRACE("seed " + std::to_string(kSeed) + ", run " + std::to_string(run) + ": " +
+                     strsignal(signal_number) + " after " + std::to_string(delay_us) + " us");
+        TempDir dir;
+        dir.write("DATOS.DAT", mars_datos(kLongRun));
+        write_old_table(dir);
+        RunningProgram program(dir);
+        ASSERT_TRUE(wait_for_traps(program.pid()));
+        std::this_thread::sleep_for(std::chrono::microseconds(delay_us));
+        program.send(signal_number);
+        const RunResult result = program.wait();
+        EXPECT_TRUE(result.exited);
+        EXPECT_EQ(result.exit_status, 1);
+        EXPECT_EQ(result.standard_error, signal_number == SIGINT ? "Interrupt\n" : "Killed\n");
+        EXPECT_EQ(result.standard_output, "");
+
+        // Either no row had been written, and the older table is untouched, or the table is cut after
+        // the last whole row.
+        const off_t size = file_size(dir.file("ZEPO.DAT"));
+        if (size == kOldSize) {
+            std::ifstream in(dir.file("ZEPO.DAT"), std::ios::binary);
+            std::string start(kOldMarker.size(), '\0');
+            in.read(start.data(), static_cast<std::streamsize>(start.size()));
+            EXPECT_EQ(start, kOldMarker);
+        } else {
+            ASSERT_LT(size, kOldSize / 4) << "the old tail was not cut";
+            const std::string table = dir.read("ZEPO.DAT");
+            EXPECT_EQ(whole_rows_fault(table), "");
+            with_rows += count_rows(table) > 0 ? 1 : 0;
+        }
+    }
+    EXPECT_GT(with_rows, 0) << "no moment fell among the rows";
+}
+
+// ---- Killed outright ---------------------------------------------------------------------------------
+
+// SIGKILL cannot be caught, so nothing cuts the file: the rows written before it are whole and
+// unchanged, and whatever the older file held after them is still there. Only the rows are promised.
+TEST(Faults, KilledRunLeavesItsWholeRowsOverTheOlderTable) {
+    TempDir dir;
+    dir.write("DATOS.DAT", mars_datos(kLongRun));
+    std::string old_line(79, 'o');
+    old_line += '\n';
+    constexpr std::size_t kOldBytes = 16u << 20;
+    write_repeated(dir.file("ZEPO.DAT"), old_line, kOldBytes);
+
+    RunningProgram program(dir);
+    // Rows are written over the older table, so its size cannot tell how far the run got; its bytes can.
+    const auto rows_reach = [&](off_t at) {
+        const int fd = open(dir.file("ZEPO.DAT").c_str(), O_RDONLY);
+        char byte = 'o';
+        const bool reached = fd >= 0 && pread(fd, &byte, 1, at) == 1 && byte != 'o';
+        if (fd >= 0) close(fd);
+        return reached;
+    };
+    for (int tries = 0; tries < 60000 && !rows_reach(256 * 1024) && !has_ended(program.pid()); ++tries) {
+        std::this_thread::sleep_for(milliseconds(1));
+    }
+    ASSERT_TRUE(rows_reach(256 * 1024));
+    program.send(SIGKILL);
+    const RunResult result = program.wait();
+    EXPECT_EQ(result.term_signal, SIGKILL);
+
+    const std::string table = dir.read("ZEPO.DAT");
+    ASSERT_EQ(table.size(), kOldBytes);
+    // No row holds the letter o: the first one is where the older table takes over again.
+    const std::size_t rows_end = table.find('o');
+    ASSERT_NE(rows_end, std::string::npos);
+    EXPECT_GT(rows_end, 256u * 1024);
+    // The kernel may stop a write that SIGKILL interrupts between two pages, so the row being written at
+    // that moment can be cut short; every row before it is whole and unchanged.
+    const std::string fault = whole_rows_fault(table.substr(0, rows_end));
+    EXPECT_TRUE(fault.empty() || fault.rfind("ends inside a row", 0) == 0) << fault;
+    // What follows is the older table from exactly that offset.
+    for (std::size_t at = rows_end; at < kOldBytes; ++at) {
+        if (table[at] != old_line[at % old_line.size()]) {
+            ADD_FAILURE() << "byte " << at << " is neither a row nor the older table";
+            break;
+        }
+    }
+}
+
+// ---- The disk filling up -----------------------------------------------------------------------------
+
+// Runs ephem with its working directory on a tmpfs of size bytes, in a mount namespace of a child of its
+// own so that the mount vanishes with it. The child copies what the run left (ZEPO.DAT, standard error,
+// the wait status) out to dir. Returns false when mounting is not permitted here.
+bool run_on_small_disk(const TempDir& dir, const std::string& datos, std::size_t size) {
+    const std::string disk = dir.file("disk");
+    if (mkdir(disk.c_str(), 0755) != 0) return false;
+    const pid_t helper = fork();
+    if (helper == 0) {
+        if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("tmpfs", disk.c_str(), "tmpfs", 0, ("size=" + std::to_string(size)).c_str()) != 0) {
+            _exit(77);
+        }
+        {
+            std::ofstream(disk + "/DATOS.DAT") << datos;
+        }
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const int err = open(dir.file("stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(err, STDERR_FILENO);
+            close(err);
+            if (chdir(disk.c_str()) != 0) _exit(120);
+            execl(ephem_path(), "ephem", static_cast<char*>(nullptr));
+            _exit(122);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        std::ifstream table(disk + "/ZEPO.DAT", std::ios::binary);
+        std::ofstream(dir.file("ZEPO.DAT"), std::ios::binary) << table.rdbuf();
+        std::ofstream(dir.file("status")) << status;
+        _exit(0);
+    }
+    int helper_status = 0;
+    waitpid(helper, &helper_status, 0);
+    return WIFEXITED(helper_status) && WEXITSTATUS(helper_status) == 0;
+}
+
+TEST(Faults, DiskFillingUpMidRunKeepsTheRowsBeforeIt) {
+    TempDir dir;
+    constexpr std::size_t kDisk = 32 * 1024;  // DATOS.DAT takes one page of it; rows fill the rest
+    if (!run_on_small_disk(dir, mars_datos("5000"), kDisk)) {
+        GTEST_SKIP() << "mounting a tmpfs is not permitted here";
+    }
+    const int status = std::stoi(dir.read("status"));
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGABRT) << status;
+    EXPECT_EQ(dir.read("stderr"), std::string("write end: ") + std::strerror(ENOSPC) +
+                                      "\n"
+                                      "apparent state: unit 2 named ZEPO.DAT\n"
+                                      "last format: list io\n"
+                                      "lately writing sequential formatted external IO\n");
+    const std::string table = dir.read("ZEPO.DAT");
+    EXPECT_EQ(whole_rows_fault(table), "");
+    // The disk was full, not the run short: the rows fill it but for the row that did not fit.
+    EXPECT_GT(table.size(), kDisk / 2);
+    EXPECT_LE(table.size(), kDisk);
+}
+
+// ---- Hostile input files -----------------------------------------------------------------------------
+
+struct HostileInput {
+    const char* what;
+    void (*make)(const TempDir&);
+    std::string standard_error;  // empty: the run succeeds and writes the table of three rows
+};
+
+const HostileInput kHostileInputs[] = {
+    {"a directory", [](const TempDir& dir) { mkdir(dir.file("DATOS.DAT").c_str(), 0755); },
+     read_report(std::string("list in: ") + std::strerror(EISDIR))},
+    {"a symbolic link loop", [](const TempDir& dir) { symlink("DATOS.DAT", dir.file("DATOS.DAT").c_str()); },
+     std::string("open: ") + std::strerror(ELOOP) +
+         "\napparent state: unit 1 named DATOS.DAT\nlately writing direct unformatted external IO\n"},
+    // One number of a hundred million digits: 40 are kept, the rest only raise its exponent, and the
+    // file ends before the second value.
+    {"100 MB of digits", [](const TempDir& dir) { write_repeated(dir.file("DATOS.DAT"), "7", 100u << 20); },
+     read_report("list in: end of file")},
+    // The first read takes its eight values and skips the rest of the line to the end of the file.
+    {"a 10 MB line without a line end",
+     [](const TempDir& dir) { write_repeated(dir.file("DATOS.DAT"), "1.5 ", 10u << 20); },
+     read_report("read start: end of file")},
+    {"10 MB of blank lines before the values",
+     [](const TempDir& dir) {
+         write_repeated(dir.file("DATOS.DAT"), " \t \n", 10u << 20);
+         std::ofstream(dir.file("DATOS.DAT"), std::ios::app) << mars_datos("3");
+     },
+     ""},
+    {"a NUL byte where a value should start",
+     [](const TempDir& dir) { dir.write("DATOS.DAT", std::string(1, '\0') + mars_datos("3")); },
+     read_report("invalid number: incomprehensible list input")},
+    {"a NUL byte inside a number",
+     [](const TempDir& dir) { dir.write("DATOS.DAT", "1.5" + std::string(1, '\0') + "2 " + mars_datos("3")); },
+     read_report("invalid number: incomprehensible list input")},
+    // What follows a read's last value on its line is skipped, NUL bytes included.
+    {"NUL bytes after the last value of each line",
+     [](const TempDir& dir) {
+         std::string text;
+         for (char c : mars_datos("3")) {
+             if (c == '\n') text += std::string(" \0\0junk\0", 8);
+             text += c;
+         }
+         dir.write("DATOS.DAT", text);
+     },
+     ""},
+};
+
+TEST(Faults, HostileInputEndsWithItsReportInBoundedMemory) {
+    const long baseline = baseline_rss_kb();
+    ASSERT_GT(baseline, 0);
+    TempDir reference_dir;
+    reference_dir.write("DATOS.DAT", mars_datos("3"));
+    ASSERT_EQ(run_ephem(reference_dir).exit_status, 0);
+    const std::string three_rows = reference_dir.read("ZEPO.DAT");
+
+    for (const HostileInput& input : kHostileInputs) {
+        SCOPED_TRACE(input.what);
+        TempDir dir;
+        input.make(dir);
+        const MeasuredRun run = run_measured(dir);
+        EXPECT_EQ(run.standard_error, input.standard_error);
+        if (input.standard_error.empty()) {
+            EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.status;
+            EXPECT_EQ(dir.read("ZEPO.DAT"), three_rows);
+        } else {
+            EXPECT_TRUE(WIFSIGNALED(run.status) && WTERMSIG(run.status) == SIGABRT) << run.status;
+            EXPECT_FALSE(dir.exists("ZEPO.DAT"));
+        }
+        EXPECT_LE(run.max_rss_kb, baseline + kMemorySlackKb) << "a short run peaks at " << baseline << " kB";
+    }
+}
+
+// ---- The longest run ---------------------------------------------------------------------------------
+
+// The largest row count: the run goes on for ever, so it is ended by a termination request after a
+// couple of seconds; its memory must stay that of a ten-row run.
+TEST(Faults, LargestRowCountRunsInFlatMemory) {
+    const long baseline = baseline_rss_kb();
+    TempDir dir;
+    dir.write("DATOS.DAT", mars_datos("2147483647"));
+    MeasuredProgram program(dir);
+    ASSERT_TRUE(wait_for_size(dir, program.pid(), 1));  // rows are being written: the traps are in place
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    ASSERT_FALSE(has_ended(program.pid()));
+    kill(program.pid(), SIGTERM);
+    const MeasuredRun run = program.finish();
+    EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 1) << run.status;
+    EXPECT_EQ(run.standard_error, "Killed\n");
+    EXPECT_LE(run.max_rss_kb, baseline + kMemorySlackKb) << "a ten-row run peaks at " << baseline << " kB";
+    // Rows were written all along, the first ones as in any run, and the last one is whole. A row
+    // depends only on its day, so a one-row run from that day gives it.
+    const std::string table = dir.read("ZEPO.DAT");
+    ASSERT_GT(count_rows(table), 1000);
+    std::size_t some = 64 * 1024;
+    while (!row_starts_at(table, some)) ++some;
+    EXPECT_EQ(whole_rows_fault(table.substr(0, some)), "");
+    std::size_t last = table.size() - 1;
+    while (last > 0 && !row_starts_at(table, last)) --last;
+    const std::string last_row = table.substr(last);
+    TempDir one_row;
+    const std::string datos = mars_datos("1");
+    one_row.write("DATOS.DAT", datos.substr(0, datos.find("2451545.0\n1\n")) + last_row.substr(2, 8) + "\n1\n");
+    ASSERT_EQ(run_ephem(one_row).exit_status, 0);
+    EXPECT_EQ(last_row, one_row.read("ZEPO.DAT"));
+}
+
+}  // namespace

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <initializer_list>
 #include <new>
 #include <string_view>
 #include <unistd.h>
@@ -286,53 +287,49 @@ int f_clos(const cllist* a) {
     return result;
 }
 
+namespace {
+
+struct Reopening {
+    int flags;
+    int rights;
+};
+
+// Connects a named unit again to its file, with the first way of opening it that succeeds, at the
+// position it had: a unit whose connection lacks a right gets it without losing its place.
+bool reopen_in_place(Unit& x, std::initializer_list<Reopening> ways) {
+    if (!x.named) {
+        return false;
+    }
+    const int64_t position = x.stream.tell();
+    x.stream.close();
+    for (const Reopening& way : ways) {
+        if (const int fd = open_fd(x.name, way.flags); fd >= 0) {
+            x.stream.attach(fd, true);
+            x.stream.seek(position);
+            x.rights = way.rights;
+            return true;
+        }
+    }
+    return false;  // the unit has lost its stream
+}
+
+}  // namespace
+
 int f__nowwriting(Unit* x) {
-    if ((x->rights & kMayWrite) != 0) {
-        x->last_op.store(1);
-        return 0;
-    }
-    if (!x->named) {
+    if ((x->rights & kMayWrite) == 0 && !reopen_in_place(*x, {{O_RDWR, kMayRead | kMayWrite}})) {
         errno = 127;
         return 1;
     }
-    const int64_t position = x->stream.tell();
-    x->stream.close();
-    const int fd = open_fd(x->name, O_RDWR);
-    if (fd < 0) {
-        errno = 127;
-        return 1;
-    }
-    x->stream.attach(fd, true);
-    x->stream.seek(position);
-    x->rights = kMayRead | kMayWrite;
     x->last_op.store(1);
     return 0;
 }
 
 int f__nowreading(Unit* x) {
-    if ((x->rights & kMayRead) != 0) {
-        x->last_op.store(0);
-        return 0;
-    }
-    if (!x->named) {
+    if ((x->rights & kMayRead) == 0 &&
+        !reopen_in_place(*x, {{O_RDWR, kMayRead | kMayWrite}, {O_RDONLY, kMayRead}})) {
         errno = 126;
         return 1;
     }
-    const int64_t position = x->stream.tell();
-    x->stream.close();
-    int fd = open_fd(x->name, O_RDWR);
-    int rights = kMayRead | kMayWrite;
-    if (fd < 0) {
-        fd = open_fd(x->name, O_RDONLY);
-        rights = kMayRead;
-    }
-    if (fd < 0) {
-        errno = 126;
-        return 1;
-    }
-    x->stream.attach(fd, true);
-    x->stream.seek(position);
-    x->rights = rights;
     x->last_op.store(0);
     return 0;
 }

@@ -43,6 +43,9 @@ struct ReadState {
     // A character the grammar has put back. Telling a carriage return and line feed pair from a lone
     // carriage return needs one byte of look-ahead besides, which the stream holds.
     int held = kEof;
+    // The look-ahead after a carriage return met the end of the file. The carriage return is still an
+    // ordinary character of the text, so the end counts only when the byte after it is asked for.
+    bool end_ahead = false;
     int32_t err = 0;  // the read has an error branch: failures other than the end of file come back
     int32_t end = 0;  // the read has an end-of-file branch: the end of the file comes back
 };
@@ -68,21 +71,28 @@ int32_t take_branch(int32_t n) {
     return n;
 }
 
-// The next byte of the stream. Meeting the end of the file marks both the read and the unit; a read
-// error ends the run with the host's code, so that a failing file is never taken for a short one.
-int next_byte() {
+// The next byte of the stream, or kEof at its end. A read error ends the run with the host's code, so
+// that a failing file is never taken for a short one.
+int stream_byte() {
     Stream& in = state.unit->stream;
     const int c = in.get();
-    if (c == kEof) {
-        if (in.read_error()) {
-            const int code = in.read_errno();
-            in.clear_read_error();
-            errno = code;
-            if (state.err != 0) {
-                throw BranchTaken{code};
-            }
-            fatal_host_error(code, "list in");
+    if (c == kEof && in.read_error()) {
+        const int code = in.read_errno();
+        in.clear_read_error();
+        errno = code;
+        if (state.err != 0) {
+            throw BranchTaken{code};
         }
+        fatal_host_error(code, "list in");
+    }
+    return c;
+}
+
+// The next byte of the text. Meeting the end of the file marks both the read and the unit.
+int next_byte() {
+    const int c = state.end_ahead ? kEof : stream_byte();
+    state.end_ahead = false;
+    if (c == kEof) {
         state.unit->at_end = true;
         state.end_met = true;
     }
@@ -104,11 +114,15 @@ int get_char() {
     if (c != '\r') {
         return c;
     }
-    const int after = next_byte();
+    const int after = stream_byte();
     if (after == '\n') {
         return '\n';
     }
-    state.unit->stream.unget(after);
+    if (after == kEof) {
+        state.end_ahead = true;
+    } else {
+        state.unit->stream.unget(after);
+    }
     return '\r';
 }
 
@@ -358,6 +372,7 @@ int32_t s_rsle(const cilist* a) {
     state.slash_seen = false;
     state.end_met = false;
     state.held = kEof;
+    state.end_ahead = false;
     if (unit->last_op.load() == 1 && f__nowreading(unit) != 0) {
         return take_branch(err__fl(a->err, kCannotRead, "read start"));
     }

@@ -355,6 +355,9 @@ TEST_F(ListReadDeathTest, MalformedNumbersEndTheRun) {
         {"\"1.5\" 2 3 4 5 6 7 8\n", kInvalidNumber},
         {"1 2 3 4\rx 5 6 7 8\n", kInvalidNumber},  // a lone carriage return is an ordinary character
         {"3*\r5 1 2 3 4 5 6\n", kInvalidNumber},
+        // ... also as the last byte of the file, where it is no end of the file yet.
+        {"1 2 3 4 5 6 7\r", kInvalidNumber},
+        {"2*1.5\r", kInvalidNumber},  // the repeat serves the second item, the third meets the \r
         {"\x80 1 2 3 4 5 6 7\n", kInvalidNumber},
         {"1 2 3 4 5 6 7 2*", kInvalidNumber},  // r* met by the end of the file
         {"*5 1 2 3 4 5 6 7\n", kBadRepetition},

@@ -93,6 +93,8 @@ TEST(ReadDatos, MalformedOrShortFileEndsTheRunWithItsReport) {
         {"a zero repeat count", "0*1.5\n" + orbits, "bad repetition count: incomprehensible list input"},
         {"an empty file", "", "list in: end of file"},
         {"a file that ends inside a group", "1.52371034 0.0933941\n", "list in: end of file"},
+        {"a lone carriage return ends the file inside a group", "1.52371034 0.0933941\r",
+         "invalid number: incomprehensible list input"},
         {"a repeat count pending at the end", "1.52371034 7*0.5", "list in: end of file"},
         {"no line feed after read 1", std::string(kTarget, std::strlen(kTarget) - 1), "read start: end of file"},
         {"no line feed after read 2", kTarget + std::string(kObserver, std::strlen(kObserver) - 1),

@@ -152,6 +152,9 @@ void connect_preset_units() {
 }
 
 int f_open(const olist* a) {
+    if ((f__init & kUnderWay) != 0) {
+        return err__fl(a->err, 131, "I/O recursion");
+    }
     if ((f__init & kInitialised) == 0) {
         f_init();
     }
@@ -304,8 +307,10 @@ bool reopen_in_place(Unit& x, std::initializer_list<Reopening> ways) {
     x.stream.close();
     for (const Reopening& way : ways) {
         if (const int fd = open_fd(x.name, way.flags); fd >= 0) {
+            // Placed before it is attached, so that its committed offset is never the file's start: a
+            // trap in between would cut a written file there.
+            ::lseek(fd, static_cast<off_t>(position), SEEK_SET);
             x.stream.attach(fd, true);
-            x.stream.seek(position);
             x.rights = way.rights;
             return true;
         }

@@ -247,11 +247,19 @@ TEST(UnitClose, ScratchFileDisappearsAtClose) {
     EXPECT_FALSE(std::filesystem::exists(name));
 }
 
-TEST(UnitClose, DuringATransferIsRefused) {
+// An open or close while a read or write is under way would pull the unit from under the transfer.
+TEST(UnitTable, OpenAndCloseDuringATransferAreRefused) {
+    Directory dir;
+    f_init();
     f__init = f__init | kUnderWay;
-    const int result = close_unit(kUnit);
+    const int opened = open_unit(kUnit, dir.file("X"), "UNKNOWN");
+    f__init = f__init | kUnderWay;  // a refusal through the error branch ends the transfer
+    const int closed = close_unit(kUnit);
     f__init = f__init & ~kUnderWay;
-    EXPECT_EQ(result, 131);
+    EXPECT_EQ(opened, 131);
+    EXPECT_FALSE(dir.exists("X"));
+    EXPECT_FALSE(f__units[kUnit].stream.attached());
+    EXPECT_EQ(closed, 131);
 }
 
 TEST(PresetUnits, StandardStreamsAreConnectedWithoutNamesAndSurviveAClose) {

@@ -4,8 +4,7 @@
 #include <cstdint>
 #include <initializer_list>
 
-#include "ephemeris/apparent_place.hpp"
-#include "ephemeris/orbit.hpp"
+#include "ephemeris/daily_row.hpp"
 #include "recordio/list_io.hpp"
 #include "recordio/unit_table.hpp"
 #include "runtime/startup.hpp"
@@ -96,28 +95,14 @@ void ephemeris_run() {
     const double p1 = semi_latus_rectum(e1, a1);
     const Orbit target{a2, e2, ync2, w2, od2, ame2, t2, v2n, p2};
     const Orbit observer{a1, e1, ync1, w1, od1, ame1, t1, v1n, p1};
-
-    // The rotations are by fixed angles: their cosines and sines are formed once, not in every row.
-    const OrbitTurns turns2 = orbit_turns(target);
-    const OrbitTurns turns1 = orbit_turns(observer);
-    const AxisTurn equator = axis_turn(-obli);
+    const RunGeometry run = run_geometry(target, observer, obli, pi, dospi);
 
     // The time is accumulated by rounded additions, never recomputed from the row number.
     double tiempo = tini - 1.0;
     for (int32_t pass = 0; pass < nc; ++pass) {
         tiempo = tiempo + 1.0;
-        BodyPosition body2, body1;
-        ApparentPlace place;
-        if constexpr (kLiteralPath) {
-            body2 = body_position_literal(tiempo, target, pi, dospi);
-            body1 = body_position_literal(tiempo, observer, pi, dospi);
-            place = apparent_place(body2, body1, obli, pi, dospi);
-        } else {
-            body2 = body_position_fast(tiempo, target, turns2, pi, dospi);
-            body1 = body_position_fast(tiempo, observer, turns1, pi, dospi);
-            place = apparent_place_fast(body2, body1, equator, pi, dospi);
-        }
-        write_row({tiempo, place.har, place.gdec, body2.r, place.delta, place.elong, place.afase, place.fase});
+        const DailyRow row = daily_row(run, tiempo);
+        write_row({row.tiempo, row.har, row.gdec, row.r2, row.delta, row.elong, row.afase, row.fase});
     }
 
     close_unit(kOutputUnit);

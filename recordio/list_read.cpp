@@ -365,7 +365,7 @@ int32_t s_rsle(const cilist* a) {
     state.err = a->err;
     state.end = a->end;
     if (const int32_t failed = list_io_start(a, 1, &unit); failed != 0) {
-        return take_branch(failed);
+        return failed;
     }
     state.unit = unit;
     state.repeat = 0;
@@ -374,10 +374,10 @@ int32_t s_rsle(const cilist* a) {
     state.held = kEof;
     state.end_ahead = false;
     if (unit->last_op.load() == 1 && f__nowreading(unit) != 0) {
-        return take_branch(err__fl(a->err, kCannotRead, "read start"));
+        return err__fl(a->err, kCannotRead, "read start");
     }
     if (unit->at_end) {
-        return take_branch(err__fl(a->end, -1, "read start"));
+        return err__fl(a->end, -1, "read start");
     }
     return 0;
 }

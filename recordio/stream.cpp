@@ -63,7 +63,7 @@ void Stream::unget(int c) {
 
 bool Stream::put(const char* text, std::size_t n) {
     if (in_next_ != in_end_ || pushed_back_ != kEof) {
-        drop_input();  // writing goes on where reading stopped, not where the read-ahead stopped
+        seek(tell());  // writing goes on where reading stopped, not where the read-ahead stopped
     }
     while (n > 0) {
         if (out_len_ == kBufferSize && !hand_over_output()) {
@@ -114,16 +114,6 @@ bool Stream::write_all(const char* data, std::size_t n) {
         n -= static_cast<std::size_t>(put);
     }
     return true;
-}
-
-void Stream::drop_input() {
-    const int64_t at = tell();
-    in_next_ = in_end_ = 0;
-    pushed_back_ = kEof;
-    if (::lseek(fd(), at, SEEK_SET) >= 0) {
-        fd_offset_ = at;
-        committed_.store(at);
-    }
 }
 
 int64_t Stream::tell() const {

@@ -61,7 +61,6 @@ public:
 
 private:
     bool write_all(const char* data, std::size_t n);
-    void drop_input();
     bool hand_over_output();
 
     static constexpr std::size_t kBufferSize = 8192;

@@ -58,12 +58,12 @@ bool connect_stream(Unit& unit, const std::string& name) {
     if (fd < 0 && errno == ENOENT) {
         fd = open_fd(name, O_WRONLY | O_CREAT);
         rights = kMayWrite;
-        unit.last_op.store(1);
     }
     if (fd < 0) {
         return false;
     }
     unit.rights = rights;
+    unit.last_op.store(rights == kMayWrite ? 1 : 0);  // a file opened for writing only is already writing
     unit.stream.attach(fd, true);
     return true;
 }

@@ -62,6 +62,16 @@ bool wait_for_rows_at(const TempDir& dir, const RunningProgram& program, off_t a
     return false;
 }
 
+// Sends SIGTERM: the run says "Killed", ends with status 1 and leaves whole rows.
+void expect_termination_keeps_whole_rows(const TempDir& dir, RunningProgram& program) {
+    program.send(SIGTERM);
+    const RunResult result = program.wait();
+    EXPECT_TRUE(result.exited);
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_EQ(result.standard_error, "Killed\n");
+    expect_whole_rows(dir.read("ZEPO.DAT"));
+}
+
 TEST(Signals, InterruptEndsTheRunWithWholeRowsAndNoOldTail) {
     TempDir dir;
     dir.write("DATOS.DAT", mars_datos(kLongRun));
@@ -89,12 +99,7 @@ TEST(Signals, TerminationRequestEndsTheRunWithWholeRows) {
     dir.write("DATOS.DAT", mars_datos(kLongRun));
     RunningProgram program(dir);
     ASSERT_TRUE(program.wait_for_file_size("ZEPO.DAT", kSomeRows));
-    program.send(SIGTERM);
-    const RunResult result = program.wait();
-    EXPECT_TRUE(result.exited);
-    EXPECT_EQ(result.exit_status, 1);
-    EXPECT_EQ(result.standard_error, "Killed\n");
-    expect_whole_rows(dir.read("ZEPO.DAT"));
+    expect_termination_keeps_whole_rows(dir, program);
 }
 
 // A run started in the background of a shell ignores interrupts: it writes no message and goes on.
@@ -107,12 +112,7 @@ TEST(Signals, InterruptIgnoredByTheParentStaysIgnored) {
     // Each row ends in a system call, at whose return a pending signal is delivered: once many more rows
     // have been written, the interrupt has had its chance.
     EXPECT_TRUE(program.wait_for_file_size("ZEPO.DAT", 4 * kSomeRows));
-    program.send(SIGTERM);
-    const RunResult result = program.wait();
-    EXPECT_TRUE(result.exited);
-    EXPECT_EQ(result.exit_status, 1);
-    EXPECT_EQ(result.standard_error, "Killed\n");
-    expect_whole_rows(dir.read("ZEPO.DAT"));
+    expect_termination_keeps_whole_rows(dir, program);
 }
 
 }  // namespace

@@ -10,9 +10,9 @@
 #include <cstdio>
 #include <string>
 
+#include "process/io_state.hpp"
 #include "recordio/list_io.hpp"
 #include "recordio/unit_table.hpp"
-#include "runtime/io_state.hpp"
 
 namespace {
 

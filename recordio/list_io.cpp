@@ -1,9 +1,9 @@
 #include "recordio/list_io.hpp"
 
+#include "process/io_state.hpp"
+#include "recordio/fatal.hpp"
 #include "recordio/list_io_internal.hpp"
-#include "runtime/fatal.hpp"
-#include "runtime/io_state.hpp"
-#include "runtime/startup.hpp"
+#include "recordio/unit_table.hpp"
 
 int32_t list_io_start(const cilist* a, int32_t reading, Unit** unit) {
     if ((f__init & kInitialised) == 0) {

@@ -10,9 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "recordio/fatal.hpp"
 #include "recordio/list_io.hpp"
 #include "recordio/list_io_internal.hpp"
-#include "runtime/fatal.hpp"
 
 namespace {
 

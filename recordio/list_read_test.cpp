@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "process/io_state.hpp"
 #include "recordio/list_io.hpp"
 #include "recordio/unit_table.hpp"
-#include "runtime/io_state.hpp"
 
 namespace {
 

@@ -2,10 +2,10 @@
 #include <cstdint>
 #include <cstring>
 
+#include "recordio/fatal.hpp"
 #include "recordio/item_text.hpp"
 #include "recordio/list_io.hpp"
 #include "recordio/list_io_internal.hpp"
-#include "runtime/fatal.hpp"
 
 namespace {
 

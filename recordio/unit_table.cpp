@@ -10,9 +10,8 @@
 #include <string_view>
 #include <unistd.h>
 
-#include "runtime/fatal.hpp"
-#include "runtime/io_state.hpp"
-#include "runtime/startup.hpp"
+#include "process/io_state.hpp"
+#include "recordio/fatal.hpp"
 
 Unit f__units[kUnitCount];
 
@@ -149,6 +148,14 @@ void connect_preset_units() {
     connect_preset(0, STDERR_FILENO, kMayWrite, 1);
     connect_preset(5, STDIN_FILENO, kMayRead, 0);
     connect_preset(6, STDOUT_FILENO, kMayWrite, 1);
+}
+
+void f_init() {
+    if ((f__init & kUnderWay) != 0) {
+        f__fatal(131, "I/O recursion");
+    }
+    f__init = kInitialised;
+    connect_preset_units();
 }
 
 int f_open(const olist* a) {

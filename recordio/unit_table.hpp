@@ -39,6 +39,10 @@ int unit_number(const Unit& unit);
 // Connects units 0, 5 and 6 to standard error, input and output. Part of the run-time's initialisation.
 void connect_preset_units();
 
+// Initialises the run-time: the state word and the preset units. The first open or transfer calls it
+// when start-up has not.
+void f_init();
+
 // Opens a unit. With err = 0 every failure ends the run through the fatal report; otherwise the error
 // number is returned. Returns 0 on success.
 int f_open(const olist* a);

@@ -10,8 +10,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "runtime/io_state.hpp"
-#include "runtime/startup.hpp"
+#include "process/io_state.hpp"
 
 namespace {
 

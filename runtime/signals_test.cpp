@@ -5,6 +5,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "recordio/unit_table.hpp"
 #include "runtime/startup.hpp"
 
 namespace {

@@ -2,22 +2,12 @@
 
 #include <cstdlib>
 
-#include "recordio/unit_table.hpp"
-#include "runtime/fatal.hpp"
-#include "runtime/io_state.hpp"
-#include "runtime/standard_error.hpp"
+#include "process/io_state.hpp"
+#include "process/standard_error.hpp"
 
 void f_setarg(int32_t argc, char** argv) {
     f__xargc = argc;
     f__xargv = argv;
-}
-
-void f_init() {
-    if ((f__init & kUnderWay) != 0) {
-        f__fatal(131, "I/O recursion");
-    }
-    f__init = kInitialised;
-    connect_preset_units();
 }
 
 void s_stop(const char* text, int32_t length) {

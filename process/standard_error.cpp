@@ -1,4 +1,4 @@
-#include "runtime/standard_error.hpp"
+#include "process/standard_error.hpp"
 
 #include <cerrno>
 #include <cstring>

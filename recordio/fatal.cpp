@@ -1,14 +1,14 @@
-#include "runtime/fatal.hpp"
+#include "recordio/fatal.hpp"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "process/io_state.hpp"
+#include "process/standard_error.hpp"
+#include "recordio/sig_die.hpp"
 #include "recordio/unit_table.hpp"
-#include "runtime/io_state.hpp"
-#include "runtime/signals.hpp"
-#include "runtime/standard_error.hpp"
 
 const char* const F_err[kMessageCount] = {
     "error in format",                        // 100

@@ -1,4 +1,4 @@
-#include "runtime/io_state.hpp"
+#include "process/io_state.hpp"
 
 volatile int32_t f__init = 0;
 

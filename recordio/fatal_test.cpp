@@ -1,4 +1,4 @@
-#include "runtime/fatal.hpp"
+#include "recordio/fatal.hpp"
 
 #include <gtest/gtest.h>
 
@@ -7,8 +7,8 @@
 #include <cstring>
 #include <string>
 
+#include "process/io_state.hpp"
 #include "recordio/unit_table.hpp"
-#include "runtime/io_state.hpp"
 
 namespace {
 

@@ -132,9 +132,11 @@ void f__fatal(int32_t n, const char* caller) {
     report_and_die(text, first_line(n, caller, text, sizeof text));
 }
 
-void fatal_host_error(int32_t code, const char* caller) {
-    char text[512];
-    report_and_die(text, append(text, sizeof text, 0, "%s: %s\n", caller, std::strerror(code)));
+void fatal_host_error(int32_t code, const char* caller) { fatal_message(std::strerror(code), caller); }
+
+void fatal_message(const char* message, const char* caller) {
+    char text[1024];
+    report_and_die(text, append(text, sizeof text, 0, "%s: %s\n", caller, message));
 }
 
 // A statement that takes its error branch has ended: it no longer counts as under way, or every later
@@ -148,8 +150,12 @@ int32_t err__fl(int32_t flag, int32_t n, const char* caller) {
 }
 
 int32_t err__fl_host(int32_t flag, int32_t code, const char* caller) {
+    return err__fl_message(flag, code, std::strerror(code), caller);
+}
+
+int32_t err__fl_message(int32_t flag, int32_t code, const char* message, const char* caller) {
     if (flag == 0) {
-        fatal_host_error(code, caller);
+        fatal_message(message, caller);
     }
     f__init = f__init & ~kUnderWay;
     return code;

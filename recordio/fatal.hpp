@@ -19,6 +19,11 @@ int32_t err__fl(int32_t flag, int32_t n, const char* caller);
 [[noreturn]] void fatal_host_error(int32_t code, const char* caller);
 int32_t err__fl_host(int32_t flag, int32_t code, const char* caller);
 
+// The same for a failure that the run-time describes in words of its own (which name the files
+// concerned); with an error branch the host error code is handed back.
+[[noreturn]] void fatal_message(const char* message, const char* caller);
+int32_t err__fl_message(int32_t flag, int32_t code, const char* message, const char* caller);
+
 // Forms the report's text into out (at most capacity bytes, truncated if longer) and returns its length:
 // the first line, the state lines and the "lately" line without its end. Exposed for tests.
 std::size_t format_fatal_report(int32_t n, const char* caller, char* out, std::size_t capacity);

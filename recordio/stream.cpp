@@ -1,6 +1,7 @@
 #include "recordio/stream.hpp"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +14,9 @@ void Stream::attach(int fd, bool owns_fd) {
     pushed_back_ = kEof;
     read_errno_ = 0;
     out_len_ = 0;
+    replace_old_content_ = false;
+    flushed_once_ = false;
+    wrote_.store(false);
     owns_fd_.store(owns_fd);
     fd_.store(fd);
 }
@@ -80,11 +84,39 @@ bool Stream::put(const char* text, std::size_t n) {
 }
 
 bool Stream::flush() {
+    if (!flushed_once_) {
+        return first_flush();
+    }
     if (!hand_over_output()) {
         return false;
     }
     committed_.store(fd_offset_);
     return true;
+}
+
+// Every signal that can be held waits from before the write to after the cut: no trap, and no signal
+// whose default action ends the process, can find the file holding this output followed by older
+// content. Only SIGKILL (or the kernel itself) can end the process inside the write.
+bool Stream::first_flush() {
+    if (out_len_ == 0) {
+        return true;
+    }
+    sigset_t all;
+    sigset_t previous;
+    sigfillset(&all);
+    sigprocmask(SIG_BLOCK, &all, &previous);
+    const bool ok = hand_over_output();
+    const int saved_errno = errno;
+    if (ok) {
+        committed_.store(fd_offset_);
+        if (replace_old_content_) {
+            (void)::ftruncate(fd(), static_cast<off_t>(fd_offset_));  // a pipe or device has nothing to cut
+        }
+    }
+    flushed_once_ = true;
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    errno = saved_errno;
+    return ok;
 }
 
 bool Stream::hand_over_output() {
@@ -108,6 +140,9 @@ bool Stream::write_all(const char* data, std::size_t n) {
         if (put == 0) {
             errno = EIO;  // a file that takes nothing would otherwise be retried for ever
             return false;
+        }
+        if (!wrote_.load(std::memory_order_relaxed)) {
+            wrote_.store(true);
         }
         fd_offset_ += put;
         data += put;

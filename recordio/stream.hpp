@@ -12,7 +12,8 @@
 // A signal may end the process at any moment, and its handler must still cut the output file after the
 // last whole row and close it. A handler may not call the buffered C library, so the few facts it needs
 // (the descriptor, whether the stream owns it, and the offset up to which output has been handed to the
-// file by a completed flush) are lock-free atomics that are always valid; see cut_and_close_for_exit().
+// file by a completed flush, and whether this connection has put any byte into the file) are lock-free
+// atomics that are always valid; see cut_and_close_for_exit().
 // They use sequentially consistent order, so that a handler never sees a new descriptor with the committed
 // offset of an older connection.
 class Stream {
@@ -22,6 +23,9 @@ public:
     // Connects to fd at the descriptor's current offset. A stream that does not own its descriptor (the
     // standard streams) never closes or cuts it.
     void attach(int fd, bool owns_fd);
+    // From now on the first flush that puts bytes into the file also cuts the file right after them, so
+    // that nothing of an older, longer file follows this connection's output, whatever ends the process.
+    void replace_old_content() { replace_old_content_ = true; }
     // Hands pending output to the file (best effort), then closes an owned descriptor. Returns the
     // descriptor's close result (0 when nothing was closed).
     int close();
@@ -52,6 +56,8 @@ public:
     int64_t file_size() const;
     // The offset just after the last byte handed to the file by a completed flush.
     int64_t committed() const { return committed_.load(); }
+    // Whether this connection has put any byte into the file: until then the file is as it was found.
+    bool wrote() const { return wrote_.load(); }
     // Whether the descriptor refers to a terminal.
     bool is_terminal() const;
 
@@ -62,15 +68,20 @@ public:
 private:
     bool write_all(const char* data, std::size_t n);
     bool hand_over_output();
+    bool first_flush();
 
     static constexpr std::size_t kBufferSize = 8192;
 
     std::atomic<int> fd_{-1};
     std::atomic<bool> owns_fd_{false};
     std::atomic<int64_t> committed_{0};
-    static_assert(std::atomic<int>::is_always_lock_free && std::atomic<int64_t>::is_always_lock_free,
+    std::atomic<bool> wrote_{false};
+    static_assert(std::atomic<int>::is_always_lock_free && std::atomic<int64_t>::is_always_lock_free &&
+                      std::atomic<bool>::is_always_lock_free,
                   "a signal handler reads these");
 
+    bool replace_old_content_ = false;
+    bool flushed_once_ = false;  // the first flush, which may cut, is behind us
     int64_t fd_offset_ = 0;   // the descriptor's own offset, kept to avoid asking the kernel
     char in_[kBufferSize];
     std::size_t in_next_ = 0;  // next unread byte of in_

@@ -8,6 +8,8 @@
 #include <initializer_list>
 #include <new>
 #include <string_view>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "process/io_state.hpp"
@@ -39,17 +41,85 @@ bool same_name(const Unit& unit, const olist& a) {
 
 bool file_exists(const std::string& name) { return ::access(name.c_str(), F_OK) == 0; }
 
-int open_fd(const std::string& name, int flags) { return ::open(name.c_str(), flags | O_CLOEXEC, kNewFileMode); }
+// A unit's file never takes descriptor 0, 1 or 2, also when the process was started without them and
+// /dev/null could not be opened in their place: reports and trap messages go to descriptor 2 and must
+// never land in a data file.
+int open_fd(const std::string& name, int flags) {
+    int fd = ::open(name.c_str(), flags | O_CLOEXEC, kNewFileMode);
+    if (fd >= 0 && fd <= STDERR_FILENO) {
+        const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+        const int saved_errno = errno;
+        ::close(fd);
+        errno = saved_errno;
+        fd = moved;
+    }
+    return fd;
+}
+
+bool is_regular_file(const std::string& name) {
+    struct stat st;
+    return ::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Takes the advisory lock that keeps a second run from writing the same file. Only a lock held by
+// someone else refuses: where the file system has no locks, the run goes on without one.
+bool lock_for_writing(int fd) { return ::flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK; }
+
+// Attaches fd to the unit's stream: an output's file is locked first (closed again when it is locked
+// elsewhere: false with errno EWOULDBLOCK), and a sequential output replaces the older content of its
+// file from its first row on.
+bool attach_file(Unit& unit, int fd) {
+    if (!unit.input) {
+        if (!lock_for_writing(fd)) {
+            ::close(fd);
+            errno = EWOULDBLOCK;
+            return false;
+        }
+    }
+    unit.stream.attach(fd, true);
+    if (!unit.input && unit.record_length == 0) {
+        unit.stream.replace_old_content();
+    }
+    return true;
+}
+
+// The unit that was opened as an input on the same file as name, or none.
+const Unit* input_on_same_file(const std::string& name) {
+    struct stat st;
+    if (::stat(name.c_str(), &st) != 0) {
+        return nullptr;
+    }
+    for (const Unit& unit : f__units) {
+        if (unit.input_file.known && unit.input_file.device == st.st_dev && unit.input_file.inode == st.st_ino) {
+            return &unit;
+        }
+    }
+    return nullptr;
+}
+
+void remember_input_file(Unit& unit) {
+    struct stat st;
+    if (::fstat(unit.stream.fd(), &st) == 0) {
+        try {
+            unit.input_file = {true, st.st_dev, st.st_ino, unit.name};
+        } catch (const std::bad_alloc&) {
+            unit.input_file.known = false;  // the check is lost, not the run
+        }
+    }
+}
 
 // Connects the unit's stream, trying reading and writing (content kept, at the start), then reading only,
 // then writing only. Returns false with errno set when the file cannot be opened at all.
+//
+// An input that is a FIFO or a device starts with reading only: opened for reading and writing, the run
+// would itself be a writer of its own input, and the end of the file would never come.
 //
 // Writing only is tried for a file that does not exist yet, which it creates. An existing file that can
 // be opened neither way is refused with the reason the read-only open gave: opening it for writing would
 // empty it, and an input file that merely lacks read permission must not lose its content to an open.
 bool connect_stream(Unit& unit, const std::string& name) {
     int rights = kMayRead | kMayWrite;
-    int fd = open_fd(name, O_RDWR);
+    int fd = unit.input && !is_regular_file(name) ? -1 : open_fd(name, O_RDWR);
     if (fd < 0) {
         fd = open_fd(name, O_RDONLY);
         rights = kMayRead;
@@ -61,9 +131,11 @@ bool connect_stream(Unit& unit, const std::string& name) {
     if (fd < 0) {
         return false;
     }
+    if (!attach_file(unit, fd)) {
+        return false;
+    }
     unit.rights = rights;
     unit.last_op.store(rights == kMayWrite ? 1 : 0);  // a file opened for writing only is already writing
-    unit.stream.attach(fd, true);
     return true;
 }
 
@@ -210,8 +282,22 @@ int f_open(const olist* a) {
     unit.at_end = false;
     unit.last_op.store(0);
     unit.rights = kMayRead | kMayWrite;
+    const char status = a->stat == nullptr ? 'u' : *a->stat;
+    unit.input = status == 'o' || status == 'O';
 
-    switch (a->stat == nullptr ? 'u' : *a->stat) {
+    // Before the status can empty the file, and before anything can be written to it.
+    if (!unit.input) {
+        if (const Unit* reader = input_on_same_file(name); reader != nullptr) {
+            unit.name = name;  // the report names the file, as for a missing one
+            unit.named = true;
+            char message[2 * kMaxNameLength + 64];
+            std::snprintf(message, sizeof message, "%s is the same file as %s, an input of this run", name.c_str(),
+                          reader->input_file.name.c_str());
+            return err__fl_message(a->err, EINVAL, message, "open");
+        }
+    }
+
+    switch (status) {
         case 'o':
         case 'O':
             if (!file_exists(name)) {
@@ -253,7 +339,15 @@ int f_open(const olist* a) {
     }
 
     if (!connect_stream(unit, name)) {
+        if (errno == EWOULDBLOCK) {
+            char message[kMaxNameLength + 64];
+            std::snprintf(message, sizeof message, "%s is being written by another run", name.c_str());
+            return err__fl_message(a->err, EWOULDBLOCK, message, "open");
+        }
         return err__fl_host(a->err, errno, "open");
+    }
+    if (unit.input) {
+        remember_input_file(unit);
     }
     unit.can_seek = !unit.stream.is_terminal();
 
@@ -317,7 +411,9 @@ bool reopen_in_place(Unit& x, std::initializer_list<Reopening> ways) {
             // Placed before it is attached, so that its committed offset is never the file's start: a
             // trap in between would cut a written file there.
             ::lseek(fd, static_cast<off_t>(position), SEEK_SET);
-            x.stream.attach(fd, true);
+            if (!attach_file(x, fd)) {
+                return false;
+            }
             x.rights = way.rights;
             return true;
         }
@@ -357,7 +453,9 @@ void f_exit() {
         return;
     }
     for (Unit& unit : f__units) {
-        const bool written = unit.last_op.load() == 1 && unit.record_length == 0 && unit.can_seek;
+        // A file this connection has put no byte into is left exactly as it was found.
+        const bool written =
+            unit.last_op.load() == 1 && unit.record_length == 0 && unit.can_seek && unit.stream.wrote();
         const bool delete_file = unit.scratch && unit.named && unit.stream.attached();
         unit.stream.cut_and_close_for_exit(written && !delete_file);
         if (delete_file) {

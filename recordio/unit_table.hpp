@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <sys/types.h>
 
 #include "recordio/control_blocks.hpp"
 #include "recordio/stream.hpp"
@@ -28,6 +29,17 @@ struct Unit {
     // 1 when the last operation was a write. A signal handler reads it to know whether to cut the file.
     std::atomic<int> last_op{0};
     bool scratch = false;      // deleted at close
+    // Opened with status old: one of the run's inputs. An input is never locked, and a FIFO or device is
+    // opened for reading only.
+    bool input = false;
+    // The file this unit was last an input on. It outlives the connection, so that no output opened
+    // later in the run can be the same file.
+    struct InputFile {
+        bool known = false;
+        dev_t device = 0;
+        ino_t inode = 0;
+        std::string name;
+    } input_file;
 };
 
 // The process-wide unit table.
@@ -45,6 +57,11 @@ void f_init();
 
 // Opens a unit. With err = 0 every failure ends the run through the fatal report; otherwise the error
 // number is returned. Returns 0 on success.
+//
+// Any open other than an input's takes an advisory lock on its file, held until the unit is closed: a
+// file another run holds fails with EWOULDBLOCK ("... is being written by another run"). Such an open
+// also fails, with EINVAL, when the file is one the run has opened as an input ("... is the same file as
+// ..."), before anything can be written to it.
 int f_open(const olist* a);
 
 // Closes a unit, keeping or deleting its file; a written file is cut after the current position.

@@ -40,6 +40,12 @@ void f_setsig() {
         install(SIGINT, sigindie);
     }
     install(SIGTERM, sigtdie);
+    // A reader that has gone (SIGPIPE) or a file-size limit (SIGXFSZ) would otherwise end the run at
+    // once, in the middle of a row and before the units are closed. Ignored, they make the write fail
+    // with the host's text ("Broken pipe", "File too large"), and the run ends through its report with
+    // whole rows; a report or trap message that cannot be written is simply lost.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 void sigfdie(int) { sig_die("Floating Exception", 1); }

@@ -17,6 +17,7 @@
 #include <sstream>
 #include <string>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -319,50 +320,132 @@ TEST(Faults, InterruptOrTerminationAtManyMomentsLeavesWholeRowsAndNoOldTail) {
     EXPECT_GT(with_rows, 0) << "no moment fell among the rows";
 }
 
-// ---- Killed outright ---------------------------------------------------------------------------------
+// ---- Deaths the traps do not see ---------------------------------------------------------------------
 
-// SIGKILL cannot be caught, so nothing cuts the file: the rows written before it are whole and
-// unchanged, and whatever the older file held after them is still there. Only the rows are promised.
-TEST(Faults, KilledRunLeavesItsWholeRowsOverTheOlderTable) {
-    TempDir dir;
-    dir.write("DATOS.DAT", mars_datos(kLongRun));
-    std::string old_line(79, 'o');
-    old_line += '\n';
-    constexpr std::size_t kOldBytes = 16u << 20;
-    write_repeated(dir.file("ZEPO.DAT"), old_line, kOldBytes);
-
-    RunningProgram program(dir);
-    // Rows are written over the older table, so its size cannot tell how far the run got; its bytes can.
-    const auto rows_reach = [&](off_t at) {
-        const int fd = open(dir.file("ZEPO.DAT").c_str(), O_RDONLY);
-        char byte = 'o';
-        const bool reached = fd >= 0 && pread(fd, &byte, 1, at) == 1 && byte != 'o';
-        if (fd >= 0) close(fd);
-        return reached;
-    };
-    for (int tries = 0; tries < 60000 && !rows_reach(256 * 1024) && !has_ended(program.pid()); ++tries) {
-        std::this_thread::sleep_for(milliseconds(1));
+// Starts ephem in dir with standard error into the file err_path, after prepare() has run in the child.
+pid_t start_prepared(const TempDir& dir, const std::string& err_path, void (*prepare)()) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(err, STDERR_FILENO);
+        close(err);
+        const int null = open("/dev/null", O_RDWR);
+        dup2(null, STDIN_FILENO);
+        dup2(null, STDOUT_FILENO);
+        close(null);
+        if (chdir(dir.path().c_str()) != 0) _exit(120);
+        prepare();
+        execl(ephem_path(), "ephem", static_cast<char*>(nullptr));
+        _exit(122);
     }
-    ASSERT_TRUE(rows_reach(256 * 1024));
-    program.send(SIGKILL);
-    const RunResult result = program.wait();
-    EXPECT_EQ(result.term_signal, SIGKILL);
+    return pid;
+}
 
-    const std::string table = dir.read("ZEPO.DAT");
-    ASSERT_EQ(table.size(), kOldBytes);
-    // No row holds the letter o: the first one is where the older table takes over again.
-    const std::size_t rows_end = table.find('o');
-    ASSERT_NE(rows_end, std::string::npos);
-    EXPECT_GT(rows_end, 256u * 1024);
-    // The kernel may stop a write that SIGKILL interrupts between two pages, so the row being written at
-    // that moment can be cut short; every row before it is whole and unchanged.
-    const std::string fault = whole_rows_fault(table.substr(0, rows_end));
-    EXPECT_TRUE(fault.empty() || fault.rfind("ends inside a row", 0) == 0) << fault;
-    // What follows is the older table from exactly that offset.
-    for (std::size_t at = rows_end; at < kOldBytes; ++at) {
-        if (table[at] != old_line[at % old_line.size()]) {
-            ADD_FAILURE() << "byte " << at << " is neither a row nor the older table";
-            break;
+void standard_error_to_a_pipe_without_reader() {
+    int ends[2];
+    if (pipe(ends) != 0) _exit(121);
+    close(ends[0]);
+    dup2(ends[1], STDERR_FILENO);
+    close(ends[1]);
+}
+
+void file_size_limit() {
+    const struct rlimit limit = {1024, 1024};
+    setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+// A signal, a limit or a broken standard error over an older, longer table: whatever ends the run, the
+// file holds this run's rows and nothing of the older table after them. Where the signal is one the
+// program cannot trap, the kernel may stop the write it interrupts between two pages, so the last row
+// may be cut short; every row before it is whole.
+TEST(Faults, DeathsTheTrapsDoNotSeeLeaveOnlyThisRunsRows) {
+    const std::string kFileTooLarge = std::string("write end: ") + std::strerror(EFBIG) +
+                                      "\napparent state: unit 2 named ZEPO.DAT\nlast format: list io\n"
+                                      "lately writing sequential formatted external IO\n";
+    const struct {
+        const char* what;
+        const char* rows;
+        void (*prepare)();
+        int signal_number;           // sent once rows are in the file; 0: none
+        int exit_status;             // -1: ended by the signal term_signal
+        int term_signal;
+        const char* standard_error;  // nullptr: not looked at (it goes nowhere)
+        bool torn_last_row;          // the last row may be cut short
+    } endings[] = {
+        {"SIGTERM with standard error a pipe without reader", kLongRun, standard_error_to_a_pipe_without_reader,
+         SIGTERM, 1, 0, nullptr, false},
+        {"a file-size limit with SIGXFSZ at its default", "100", file_size_limit, 0, -1, SIGABRT,
+         kFileTooLarge.c_str(), false},
+        {"a file-size limit with standard error a pipe without reader", "100",
+         [] { standard_error_to_a_pipe_without_reader(), file_size_limit(); }, 0, -1, SIGABRT, nullptr, false},
+        {"SIGHUP", kLongRun, [] {}, SIGHUP, -1, SIGHUP, "", true},
+        {"SIGUSR1", kLongRun, [] {}, SIGUSR1, -1, SIGUSR1, "", true},
+        {"SIGKILL", kLongRun, [] {}, SIGKILL, -1, SIGKILL, "", true},
+    };
+    const std::string old_line = std::string(79, 'o') + "\n";
+    constexpr std::size_t kOldBytes = 16u << 20;
+    for (const auto& ending : endings) {
+        SCOPED_TRACE(ending.what);
+        TempDir dir;
+        TempDir err_dir;
+        dir.write("DATOS.DAT", mars_datos(ending.rows));
+        write_repeated(dir.file("ZEPO.DAT"), old_line, kOldBytes);
+        const pid_t pid = start_prepared(dir, err_dir.file("stderr"), ending.prepare);
+        if (ending.signal_number != 0) {
+            // The file shrinks to the first row, then grows again with the rows.
+            const auto rows_reach = [&](off_t bytes) {
+                const off_t size = file_size(dir.file("ZEPO.DAT"));
+                return size >= bytes && size < static_cast<off_t>(kOldBytes);
+            };
+            for (int tries = 0; tries < 60000 && !rows_reach(256 * 1024) && !has_ended(pid); ++tries) {
+                std::this_thread::sleep_for(milliseconds(1));
+            }
+            ASSERT_TRUE(rows_reach(256 * 1024));
+            kill(pid, ending.signal_number);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        if (ending.exit_status >= 0) {
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == ending.exit_status) << status;
+        } else {
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == ending.term_signal) << status;
+        }
+        if (ending.standard_error != nullptr) {
+            EXPECT_EQ(err_dir.read("stderr"), ending.standard_error);
+        }
+        const std::string table = dir.read("ZEPO.DAT");
+        EXPECT_EQ(table.find('o'), std::string::npos) << "the older table shows through";
+        EXPECT_GT(count_rows(table), 0);
+        const std::string fault = whole_rows_fault(table);
+        EXPECT_TRUE(fault.empty() || (ending.torn_last_row && fault.rfind("ends inside a row", 0) == 0)) << fault;
+    }
+}
+
+// An input that is a FIFO ends where its writer closes it; a run stopped before its first row, here
+// while it waits for the writer, leaves an older table exactly as it was.
+TEST(Faults, InputFromAFifoEndsWithItsWriter) {
+    for (const bool writer_comes : {true, false}) {
+        SCOPED_TRACE(writer_comes ? "the writer writes three rows' input" : "no writer: SIGTERM");
+        TempDir dir;
+        ASSERT_EQ(mkfifo(dir.file("DATOS.DAT").c_str(), 0644), 0);
+        dir.write("ZEPO.DAT", kOldMarker);
+        RunningProgram program(dir);
+        if (writer_comes) {
+            std::ofstream(dir.file("DATOS.DAT")) << mars_datos("3");
+        } else {
+            ASSERT_TRUE(wait_for_traps(program.pid()));
+            program.send(SIGTERM);
+        }
+        const RunResult result = program.wait();
+        EXPECT_TRUE(result.exited);
+        EXPECT_EQ(result.exit_status, writer_comes ? 0 : 1);
+        EXPECT_EQ(result.standard_error, writer_comes ? "" : "Killed\n");
+        const std::string table = dir.read("ZEPO.DAT");
+        if (writer_comes) {
+            EXPECT_EQ(count_rows(table), 3);
+            EXPECT_EQ(whole_rows_fault(table), "");
+        } else {
+            EXPECT_EQ(table, kOldMarker);
         }
     }
 }

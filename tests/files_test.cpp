@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <sched.h>
 #include <string>
+#include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -226,16 +230,74 @@ TEST(Files, FailureDuringTheRowsLeavesOnlyWholeRows) {
 }
 
 // Started without a standard error, the program must not let the input file take its descriptor: the
-// report would then be written into the input.
+// report would then be written into the input. Also when /dev/null cannot be opened in its place (a
+// bind mount without devices over it, as in some containers), tried in a mount namespace of the child's.
 TEST(Files, ReportNeverLandsInAFileWhenStandardErrorIsClosed) {
-    TempDir dir;
-    const std::string full = mars_datos("2");
-    const std::string datos = full.substr(0, full.find('\n', full.find('\n') + 1) + 1);  // the orbit records only
-    dir.write("DATOS.DAT", datos);
-    const RawRun run = run_prepared(dir, [] { close(STDERR_FILENO); });
-    EXPECT_TRUE(WIFSIGNALED(run.status) && WTERMSIG(run.status) == SIGABRT);
-    EXPECT_EQ(dir.read("DATOS.DAT"), datos);
-    EXPECT_FALSE(dir.exists("ZEPO.DAT"));
+    const std::function<void()> closings[] = {
+        [] { close(STDERR_FILENO); },
+        [] {
+            if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                mount("/dev/null", "/dev/null", nullptr, MS_BIND, nullptr) != 0 ||
+                mount(nullptr, "/dev/null", nullptr, MS_REMOUNT | MS_BIND | MS_NODEV, nullptr) != 0 ||
+                open("/dev/null", O_RDWR) >= 0) {
+                _exit(77);
+            }
+            close(STDERR_FILENO);
+        },
+    };
+    for (const auto& closing : closings) {
+        TempDir dir;
+        const std::string full = mars_datos("2");
+        const std::string datos = full.substr(0, full.find('\n', full.find('\n') + 1) + 1);  // orbits only
+        dir.write("DATOS.DAT", datos);
+        const RawRun run = run_prepared(dir, closing);
+        if (WIFEXITED(run.status) && WEXITSTATUS(run.status) == 77) {
+            std::printf("skipped: no mount namespace here to make /dev/null unopenable\n");
+            continue;
+        }
+        EXPECT_TRUE(WIFSIGNALED(run.status) && WTERMSIG(run.status) == SIGABRT);
+        EXPECT_EQ(dir.read("DATOS.DAT"), datos);
+        EXPECT_FALSE(dir.exists("ZEPO.DAT"));
+    }
+}
+
+// An output that is the input under another name, or that another run is writing, is refused by its
+// open, before any row: the input and the other run's table stay as they were.
+TEST(Files, OutputThatIsNotOursToWriteIsRefusedBeforeAnyRow) {
+    const struct {
+        const char* what;
+        void (*make)(const TempDir&);
+        std::string first_line;
+    } cases[] = {
+        {"a symbolic link to the input",
+         [](const TempDir& dir) { ASSERT_EQ(symlink("DATOS.DAT", dir.file("ZEPO.DAT").c_str()), 0); },
+         "open: ZEPO.DAT is the same file as DATOS.DAT, an input of this run"},
+        {"a hard link to the input",
+         [](const TempDir& dir) { ASSERT_EQ(link(dir.file("DATOS.DAT").c_str(), dir.file("ZEPO.DAT").c_str()), 0); },
+         "open: ZEPO.DAT is the same file as DATOS.DAT, an input of this run"},
+        {"a table another run holds", [](const TempDir& dir) { dir.write("ZEPO.DAT", kOldRows); },
+         "open: ZEPO.DAT is being written by another run"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        dir.write("DATOS.DAT", mars_datos("3"));
+        c.make(dir);
+        const std::string before = dir.read("ZEPO.DAT");
+        // The other run is this test, holding the lock a run holds while it writes.
+        const int held = open(dir.file("ZEPO.DAT").c_str(), O_RDONLY);
+        ASSERT_GE(held, 0);
+        const bool other_run = c.first_line.find("another run") != std::string::npos;
+        if (other_run) {
+            ASSERT_EQ(flock(held, LOCK_EX), 0);
+        }
+        const RunResult result = run_ephem(dir);
+        close(held);
+        expect_aborted(result);
+        EXPECT_EQ(result.standard_error, c.first_line + kOpeningOutput);
+        EXPECT_EQ(dir.read("ZEPO.DAT"), before);
+        EXPECT_EQ(dir.read("DATOS.DAT"), mars_datos("3"));
+    }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 // Runs the built ephem in a temporary directory of its own and collects what it leaves behind.
 
@@ -27,6 +28,7 @@ struct RunOptions {
     bool unprivileged = false;  // run as an unprivileged user when the tests run as root
     bool ignore_sigint = false; // start with SIGINT ignored, as a shell does for a background job
     std::string stdin_path = "/dev/null";
+    std::vector<std::string> arguments = {};  // after the program name
 };
 
 struct RunResult {

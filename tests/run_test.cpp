@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "tests/program_run.hpp"
 
 namespace {
@@ -32,6 +35,40 @@ TEST(Run, NoPositiveRowCountWritesNoRowButCreatesTheTable) {
         EXPECT_EQ(result.standard_error, "") << count;
         EXPECT_TRUE(dir.exists("ZEPO.DAT")) << count;
         EXPECT_EQ(dir.read("ZEPO.DAT"), "") << count;
+    }
+}
+
+// --help and --version alone answer on standard output and touch no file; any other command line is
+// stored and never read, so the run is the ordinary one.
+TEST(Run, HelpAndVersionAloneTouchNoFile) {
+    const struct {
+        std::vector<std::string> arguments;
+        const char* output_starts;  // nullptr: an ordinary run
+    } lines[] = {
+        {{"--help"}, "Usage: ephem\n"},
+        {{"--version"}, "ephem "},
+        {{"--help", "--version"}, nullptr},
+        {{"--verbose"}, nullptr},
+        {{"-h"}, nullptr},
+    };
+    for (const auto& line : lines) {
+        SCOPED_TRACE(line.arguments.front() + " and " + std::to_string(line.arguments.size() - 1) + " more");
+        TempDir dir;
+        dir.write("DATOS.DAT", mars_datos("1"));
+        dir.write("ZEPO.DAT", "an older table\n");
+        RunOptions options;
+        options.arguments = line.arguments;
+        const RunResult result = run_ephem(dir, options);
+        EXPECT_TRUE(result.exited);
+        EXPECT_EQ(result.exit_status, 0);
+        EXPECT_EQ(result.standard_error, "");
+        if (line.output_starts != nullptr) {
+            EXPECT_EQ(result.standard_output.rfind(line.output_starts, 0), 0u) << result.standard_output;
+            EXPECT_EQ(dir.read("ZEPO.DAT"), "an older table\n");
+        } else {
+            EXPECT_EQ(result.standard_output, "");
+            EXPECT_EQ(dir.read("ZEPO.DAT").rfind("  2451545. ", 0), 0u);
+        }
     }
 }
 

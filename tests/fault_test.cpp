@@ -322,25 +322,6 @@ TEST(Faults, InterruptOrTerminationAtManyMomentsLeavesWholeRowsAndNoOldTail) {
 
 // ---- Deaths the traps do not see ---------------------------------------------------------------------
 
-// Starts ephem in dir with standard error into the file err_path, after prepare() has run in the child.
-pid_t start_prepared(const TempDir& dir, const std::string& err_path, void (*prepare)()) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(err, STDERR_FILENO);
-        close(err);
-        const int null = open("/dev/null", O_RDWR);
-        dup2(null, STDIN_FILENO);
-        dup2(null, STDOUT_FILENO);
-        close(null);
-        if (chdir(dir.path().c_str()) != 0) _exit(120);
-        prepare();
-        execl(ephem_path(), "ephem", static_cast<char*>(nullptr));
-        _exit(122);
-    }
-    return pid;
-}
-
 void standard_error_to_a_pipe_without_reader() {
     int ends[2];
     if (pipe(ends) != 0) _exit(121);
@@ -369,15 +350,15 @@ TEST(Faults, DeathsTheTrapsDoNotSeeLeaveOnlyThisRunsRows) {
         int signal_number;           // sent once rows are in the file; 0: none
         int exit_status;             // -1: ended by the signal term_signal
         int term_signal;
-        const char* standard_error;  // nullptr: not looked at (it goes nowhere)
+        const char* standard_error;
         bool torn_last_row;          // the last row may be cut short
     } endings[] = {
         {"SIGTERM with standard error a pipe without reader", kLongRun, standard_error_to_a_pipe_without_reader,
-         SIGTERM, 1, 0, nullptr, false},
+         SIGTERM, 1, 0, "", false},
         {"a file-size limit with SIGXFSZ at its default", "100", file_size_limit, 0, -1, SIGABRT,
          kFileTooLarge.c_str(), false},
         {"a file-size limit with standard error a pipe without reader", "100",
-         [] { standard_error_to_a_pipe_without_reader(), file_size_limit(); }, 0, -1, SIGABRT, nullptr, false},
+         [] { standard_error_to_a_pipe_without_reader(), file_size_limit(); }, 0, -1, SIGABRT, "", false},
         {"SIGHUP", kLongRun, [] {}, SIGHUP, -1, SIGHUP, "", true},
         {"SIGUSR1", kLongRun, [] {}, SIGUSR1, -1, SIGUSR1, "", true},
         {"SIGKILL", kLongRun, [] {}, SIGKILL, -1, SIGKILL, "", true},
@@ -387,10 +368,12 @@ TEST(Faults, DeathsTheTrapsDoNotSeeLeaveOnlyThisRunsRows) {
     for (const auto& ending : endings) {
         SCOPED_TRACE(ending.what);
         TempDir dir;
-        TempDir err_dir;
         dir.write("DATOS.DAT", mars_datos(ending.rows));
         write_repeated(dir.file("ZEPO.DAT"), old_line, kOldBytes);
-        const pid_t pid = start_prepared(dir, err_dir.file("stderr"), ending.prepare);
+        RunOptions options;
+        options.prepare = ending.prepare;
+        RunningProgram program(dir, options);
+        const pid_t pid = program.pid();
         if (ending.signal_number != 0) {
             // The file shrinks to the first row, then grows again with the rows.
             const auto rows_reach = [&](off_t bytes) {
@@ -403,16 +386,14 @@ TEST(Faults, DeathsTheTrapsDoNotSeeLeaveOnlyThisRunsRows) {
             ASSERT_TRUE(rows_reach(256 * 1024));
             kill(pid, ending.signal_number);
         }
-        int status = 0;
-        waitpid(pid, &status, 0);
+        const RunResult result = program.wait();
         if (ending.exit_status >= 0) {
-            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == ending.exit_status) << status;
+            EXPECT_TRUE(result.exited && result.exit_status == ending.exit_status);
         } else {
-            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == ending.term_signal) << status;
+            EXPECT_EQ(result.term_signal, ending.term_signal);
         }
-        if (ending.standard_error != nullptr) {
-            EXPECT_EQ(err_dir.read("stderr"), ending.standard_error);
-        }
+        // Where standard error is a pipe without reader, what the program writes there goes nowhere.
+        EXPECT_EQ(result.standard_error, ending.standard_error);
         const std::string table = dir.read("ZEPO.DAT");
         EXPECT_EQ(table.find('o'), std::string::npos) << "the older table shows through";
         EXPECT_GT(count_rows(table), 0);

@@ -168,42 +168,6 @@ TEST(Files, FullDiskIsReportedByTheEndOfTheRow) {
     EXPECT_STREQ(target, "/dev/full");
 }
 
-// Runs ephem in dir after prepare() has run in the child; returns the wait status and standard error.
-struct RawRun {
-    int status = 0;
-    std::string standard_error;
-};
-RawRun run_prepared(const TempDir& dir, const std::function<void()>& prepare) {
-    int err_pipe[2];
-    if (pipe(err_pipe) != 0) {
-        throw std::runtime_error("pipe failed");
-    }
-    const pid_t pid = fork();
-    if (pid == 0) {
-        close(err_pipe[0]);
-        dup2(err_pipe[1], STDERR_FILENO);
-        close(err_pipe[1]);
-        const int null = open("/dev/null", O_RDWR);
-        dup2(null, STDIN_FILENO);
-        dup2(null, STDOUT_FILENO);
-        close(null);
-        if (chdir(dir.path().c_str()) != 0) _exit(120);
-        prepare();
-        execl(ephem_path(), "ephem", static_cast<char*>(nullptr));
-        _exit(122);
-    }
-    close(err_pipe[1]);
-    RawRun run;
-    char buffer[4096];
-    ssize_t got;
-    while ((got = read(err_pipe[0], buffer, sizeof buffer)) > 0) {
-        run.standard_error.append(buffer, static_cast<std::size_t>(got));
-    }
-    close(err_pipe[0]);
-    waitpid(pid, &run.status, 0);
-    return run;
-}
-
 // A failure in the middle of the table (here the file size limit falls inside a row) leaves the rows
 // completed before it, and neither the partial row nor the tail of the older, longer file.
 TEST(Files, FailureDuringTheRowsLeavesOnlyWholeRows) {
@@ -219,12 +183,14 @@ TEST(Files, FailureDuringTheRowsLeavesOnlyWholeRows) {
     TempDir dir;
     dir.write("DATOS.DAT", mars_datos("40"));
     dir.write("ZEPO.DAT", std::string(3000, 'o'));
-    const RawRun run = run_prepared(dir, [] {
+    RunOptions options;
+    options.prepare = [] {
         signal(SIGXFSZ, SIG_IGN);
         const struct rlimit limit = {kLimit, kLimit};
         setrlimit(RLIMIT_FSIZE, &limit);
-    });
-    EXPECT_TRUE(WIFSIGNALED(run.status) && WTERMSIG(run.status) == SIGABRT);
+    };
+    const RunResult run = run_ephem(dir, options);
+    expect_aborted(run);
     EXPECT_EQ(run.standard_error, std::string("write end: ") + std::strerror(EFBIG) + kWritingOutput);
     EXPECT_EQ(dir.read("ZEPO.DAT"), whole);
 }
@@ -250,12 +216,14 @@ TEST(Files, ReportNeverLandsInAFileWhenStandardErrorIsClosed) {
         const std::string full = mars_datos("2");
         const std::string datos = full.substr(0, full.find('\n', full.find('\n') + 1) + 1);  // orbits only
         dir.write("DATOS.DAT", datos);
-        const RawRun run = run_prepared(dir, closing);
-        if (WIFEXITED(run.status) && WEXITSTATUS(run.status) == 77) {
+        RunOptions options;
+        options.prepare = closing;
+        const RunResult run = run_ephem(dir, options);
+        if (run.exited && run.exit_status == 77) {
             std::printf("skipped: no mount namespace here to make /dev/null unopenable\n");
             continue;
         }
-        EXPECT_TRUE(WIFSIGNALED(run.status) && WTERMSIG(run.status) == SIGABRT);
+        expect_aborted(run);
         EXPECT_EQ(dir.read("DATOS.DAT"), datos);
         EXPECT_FALSE(dir.exists("ZEPO.DAT"));
     }

@@ -116,6 +116,9 @@ RunningProgram::RunningProgram(const TempDir& dir, const RunOptions& options) : 
         if (options.unprivileged && geteuid() == 0) {
             if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(121);
         }
+        if (options.prepare) {
+            options.prepare();
+        }
         std::vector<char*> argv{const_cast<char*>("ephem")};
         for (const std::string& argument : options.arguments) {
             argv.push_back(const_cast<char*>(argument.c_str()));

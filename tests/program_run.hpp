@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -29,6 +30,7 @@ struct RunOptions {
     bool ignore_sigint = false; // start with SIGINT ignored, as a shell does for a background job
     std::string stdin_path = "/dev/null";
     std::vector<std::string> arguments = {};  // after the program name
+    std::function<void()> prepare = {};       // run in the child just before the program starts
 };
 
 struct RunResult {

@@ -88,6 +88,6 @@ def find_events(rows):
     return sorted(events)
 
 
-def event_line(event):
+def event_line(event, scale=True):
     when = calendar_date(event.time)[:16] or f"JD {event.time}"
-    return f"{when} TDB  {event.kind}: {event.text}"
+    return f"{when}{' TDB' if scale else ''}  {event.kind}: {event.text}"

@@ -91,6 +91,10 @@ def draw_sky(fig, slot, times, ra, dec, label_times, events):
         sky.set_rlim(0, min(180.0, max(10.0, math.ceil(reach / 10.0) * 10.0)))
         sky.set_xticks([math.radians(15.0 * h) for h in range(0, 24, 3)])
         sky.set_xticklabels([f"{h}h" for h in range(0, 24, 3)])
+        # The declination labels on the side of the pole away from the track.
+        mean_ra = math.atan2(sum(math.sin(x) for x in xs if math.isfinite(x)),
+                             sum(math.cos(x) for x in xs if math.isfinite(x)))
+        sky.set_rlabel_position(pole * math.degrees(mean_ra) + 180.0 + (0.0 if pole > 0 else 180.0))
         rings = list(range(10, int(sky.get_ylim()[1]) + 1, 10))
         sky.set_yticks(rings)
         sky.set_yticklabels([f"{pole * (90 - r):+d}°" for r in rings], fontsize=7)
@@ -123,8 +127,12 @@ def plot_table(rows, output, title):
     elong, phase, fraction = columns[5], columns[6], columns[7]
     events = find_events(rows)
 
-    fig = plt.figure(figsize=(10, 14))
-    grid = fig.add_gridspec(4, 1, height_ratios=[5, 2.2, 2.6, 1.6])
+    lines = [event_line(e, scale=False) for e in events] or ["no events in these rows"]
+    if len(lines) > 24:
+        lines = lines[:23] + [f"... and {len(lines) - 23} more (ephem-table info lists them all)"]
+    per_column = (len(lines) + 1) // 2 if len(lines) > 6 else len(lines)
+    fig = plt.figure(figsize=(10, 12.5 + 0.17 * per_column))
+    grid = fig.add_gridspec(4, 1, height_ratios=[5, 2.2, 2.6, 0.5 + 0.17 * per_column])
     fig.suptitle(title)
 
     dates = uses_dates(times)
@@ -188,14 +196,10 @@ def plot_table(rows, output, title):
 
     listing = fig.add_subplot(grid[3])
     listing.axis("off")
-    lines = [event_line(e) for e in events] or ["no events in these rows"]
-    if len(lines) > 16:
-        lines = lines[:15] + [f"... and {len(lines) - 15} more (ephem-table info lists them all)"]
-    half = (len(lines) + 1) // 2
-    for column, chunk in enumerate((lines[:half], lines[half:])):
-        listing.text(0.0 + 0.5 * column, 1.0, "\n".join(chunk), va="top", ha="left", fontsize=8,
-                     family="monospace", transform=listing.transAxes)
-    listing.set_title("events (◆ on the track)", fontsize=10, loc="left")
+    for column, start in enumerate(range(0, len(lines), per_column)):
+        listing.text(0.52 * column, 1.0, "\n".join(lines[start:start + per_column]), va="top", ha="left",
+                     fontsize=7.5, family="monospace", transform=listing.transAxes)
+    listing.set_title("events, dates TDB (◆ on the track)", fontsize=10, loc="left")
 
     fig.tight_layout()
     fig.savefig(output, dpi=100)

@@ -61,8 +61,8 @@ def check_orbit(orbit, where):
                             f"(e < 1); parabolic and hyperbolic orbits cannot be computed")
     if orbit.a <= 0.0:
         raise ElementsError(f"{where}: a = {orbit.a!r} AU: the semi-major axis must be positive")
-    if orbit.m < 0.0:
-        raise ElementsError(f"{where}: m = {orbit.m!r}: the mass cannot be negative")
+    if orbit.m <= -1.0:
+        raise ElementsError(f"{where}: m = {orbit.m!r}: the mass term must be above -1")
     return orbit
 
 
@@ -114,9 +114,11 @@ def planet_orbit(name, jd):
     at the Julian date jd, with the epoch jd.
 
     The table gives the mean longitude L, the longitude of perihelion varpi and the node Omega; ephem
-    takes w = varpi - Omega and M = L - varpi. Its mass term is set so that ephem's mean motion equals the
-    table's rate of L: the rows then follow the table's mean longitude, not Kepler's law for a lone body,
-    which drifts from it by 3 to 50 arcsec a year."""
+    takes w = varpi - Omega and M = L - varpi. The mass term m is set so that ephem's mean motion
+    k * sqrt(1 + m) / a**1.5 equals the table's rate of L: the rows then follow the table's mean
+    longitude, not Kepler's law for a lone body, which drifts from it by 3 to 50 arcsec a year. It is
+    no mass (a few 1e-5, and below 0 where the table's a has shrunk, before 2000 for the Earth-Moon
+    barycentre)."""
     body = planets.find(name)
     if body is None:
         raise ElementsError(f"{name!r} is not a planet of the table ({', '.join(planets.NAMES)})")
@@ -165,13 +167,13 @@ def named_orbit(words, name=""):
         needed, clash = ("q", "e", "i", "om", "w", "T"), ("a", "M", "epoch")
     else:
         needed, clash = ("a", "e", "i", "om", "w", "M", "epoch"), ("q", "T")
-    missing = [k for k in needed if k not in given]
-    if missing:
-        raise ElementsError(f"missing {' '.join(k + '=' for k in missing)}")
     both = [k for k in clash if k in given]
     if both:
         raise ElementsError(f"{' '.join(k + '=' for k in both)} cannot be given with "
                             f"{'q= T=' if 'q' in needed else 'a= M= epoch='}")
+    missing = [k for k in needed if k not in given]
+    if missing:
+        raise ElementsError(f"missing {' '.join(k + '=' for k in missing)}")
     if "q" in given:
         orbit = perihelion_orbit(given["q"], given["e"], given["i"], given["om"], given["w"], given["T"],
                                  "elements")
@@ -179,6 +181,8 @@ def named_orbit(words, name=""):
         orbit = Orbit(a=given["a"], e=given["e"], i=given["i"], w=given["w"], om=given["om"],
                       M=given["M"], epoch=given["epoch"])
     orbit.m = given.get("m", 0.0)
+    if orbit.m < 0.0:
+        raise ElementsError(f"elements: m = {orbit.m!r}: a mass cannot be negative")
     orbit.name = name
     orbit.source = "elements " + " ".join(words)
     return check_orbit(orbit, "elements")

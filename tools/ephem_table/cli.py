@@ -4,13 +4,12 @@ import argparse
 import math
 import os
 import sys
-import textwrap
 
 from . import datos, elements, planets
 from .elements import ElementsError
 from .events import find_events, event_line
 from .plot import plot_table, plot_title
-from .table import NanSummary, TableError, calendar_date, open_table, read_rows, write_csv
+from .table import NAN_CAUSES, NanSummary, TableError, calendar_date, open_table, read_rows, write_csv
 
 DESCRIPTION = """\
 The companion of ephem. `datos` writes ephem's input DATOS.DAT from the sources users have; ephem then
@@ -182,9 +181,9 @@ def run_info(args):
         first, last = calendar_date(times[0]) or f"JD {times[0]}", calendar_date(times[-1]) or f"JD {times[-1]}"
         out.write(f"from {first} to {last} TDB (JD {times[0]!r} to {times[-1]!r})\n")
     summary = NanSummary(rows)
-    out.write(f"rows with NAN: {len(summary.rows)}\n")
+    out.write(f"rows with NAN: {len(summary.rows)}" + (f" ({summary.where()})" if summary else "") + "\n")
     if summary:
-        out.write(textwrap.fill(summary.message(args.table), 100, subsequent_indent="  ") + "\n")
+        out.write("likely causes:\n" + "".join(f"  - {cause}\n" for cause in NAN_CAUSES))
     events = find_events(rows)
     if events:
         out.write("events:\n")

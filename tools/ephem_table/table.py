@@ -234,8 +234,11 @@ class NanSummary:
     def all_rows(self):
         return self.total > 0 and len(self.rows) == self.total
 
-    def message(self, name):
+    def where(self):
         columns = ", ".join(COLUMN_NAMES[c] for c in self.columns)
         when = calendar_date(self.first_time)[:10] or f"JD {self.first_time}"
-        return (f"{name}: {len(self.rows)} of {self.total} rows hold NAN (in {columns}; first on {when}); "
+        return f"in {columns}; first on {when}"
+
+    def message(self, name):
+        return (f"{name}: {len(self.rows)} of {self.total} rows hold NAN ({self.where()}); "
                 f"likely causes: {'; '.join(NAN_CAUSES)}")

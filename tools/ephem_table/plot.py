@@ -44,6 +44,12 @@ def sky_position(ra_hours, dec, pole):
     return math.radians(15.0 * ra_hours), 90.0 - pole * dec
 
 
+def hours_text(hours):
+    """A tick of right ascension: "12h", or "12h40m" between whole hours."""
+    minutes = round((hours % 24.0) * 60.0) % 1440
+    return f"{minutes // 60}h" if minutes % 60 == 0 else f"{minutes // 60}h{minutes % 60:02d}m"
+
+
 def draw_sky(fig, slot, times, ra, dec, label_times, events):
     finite_dec = [abs(d) for d in dec if math.isfinite(d)]
     pole = 0
@@ -83,7 +89,7 @@ def draw_sky(fig, slot, times, ra, dec, label_times, events):
         span = max(finite_ra) - min(finite_ra) if finite_ra else 0.0
         if span >= 4.0:
             sky.xaxis.set_major_locator(MultipleLocator(2.0 if span <= 12.0 else 3.0 if span <= 24.0 else 6.0))
-        sky.xaxis.set_major_formatter(FuncFormatter(lambda x, _: f"{x % 24:g}h"))
+        sky.xaxis.set_major_formatter(FuncFormatter(lambda x, _: hours_text(x)))
         sky.set_xlabel("right ascension (hours, increasing to the left)")
         sky.set_ylabel("declination (degrees)")
     else:

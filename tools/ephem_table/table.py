@@ -212,10 +212,11 @@ def open_table(path):
 COLUMN_NAMES = ("time", "right ascension", "declination", "Sun distance", "observer distance",
                 "elongation", "phase angle", "illuminated fraction")
 
-# The cases in which ephem writes NAN, as the README lists them.
+# The cases in which ephem writes NAN, as the README and ephem(1) list them.
 NAN_CAUSES = ("an eccentricity of exactly 0 or of 1 or more in DATOS.DAT (the formulas hold for 0 < e < 1)",
               "target and observer at one point (observer distance 0)",
-              "a time or element so large that no angle is left (INF)")
+              "a target exactly at a celestial pole, or exactly in line with the Sun and the observer",
+              "a negative semi-major axis or a mass below -1 in DATOS.DAT")
 
 
 class NanSummary:

@@ -289,6 +289,19 @@ class CommandsTest(unittest.TestCase):
         self.assertIn("observer distance 0", done.stdout)
         self.assertIn("warning: ZEPO.DAT: 1 of 2 rows hold NAN", done.stderr)
 
+    def test_installed_script_finds_its_package(self):
+        # cmake --install puts the script in bin/ and the package in share/ephem/.
+        import shutil
+        with tempfile.TemporaryDirectory() as prefix:
+            pathlib.Path(prefix, "bin").mkdir()
+            shutil.copy(SCRIPT, pathlib.Path(prefix, "bin", "ephem-table"))
+            shutil.copytree(TOOLS / "ephem_table", pathlib.Path(prefix, "share", "ephem", "ephem_table"))
+            done = subprocess.run([sys.executable, str(pathlib.Path(prefix, "bin", "ephem-table")), "info",
+                                   str(MARS_TABLE)], capture_output=True, text=True, cwd=prefix,
+                                  env=dict(os.environ, PYTHONDONTWRITEBYTECODE="1"))
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertIn("365 rows", done.stdout)
+
     def test_usage_error_is_status_2(self):
         done = run_tool("table")
         self.assertEqual(done.returncode, 2)

@@ -18,7 +18,9 @@ def orbit_line(orbit):
 
 
 def describe(orbit):
-    return f"{orbit.name} | {orbit.source}" if orbit.name else f"| {orbit.source}"
+    text = f"{orbit.name} | {orbit.source}" if orbit.name else f"| {orbit.source}"
+    # A line end inside the note would start the next group of values early.
+    return "".join(c if c.isprintable() else " " for c in text)
 
 
 def datos_text(target, observer, start, rows):

@@ -109,6 +109,19 @@ class RefusalTest(unittest.TestCase):
                 self.assertEqual(done.returncode, 2)
                 self.assertIn(message, done.stderr)
 
+    def test_high_eccentricity_is_written_with_a_warning(self):
+        cases = [("0.89", ""), ("0.9055", "3e-06 rad"), ("0.995", "0.03 rad")]
+        for e, warning in cases:
+            with self.subTest(e=e), tempfile.TemporaryDirectory() as tmp:
+                done = run_tool("datos", "q=0.98", f"e={e}", "i=162", "om=235", "w=172", "T=1998-02-28",
+                                "--start", "1998-01-01", "--rows", "5", cwd=tmp)
+                self.assertEqual(done.returncode, 0, done.stderr)
+                self.assertTrue(pathlib.Path(tmp, "DATOS.DAT").exists())
+                if warning:
+                    self.assertIn(warning, done.stderr)
+                else:
+                    self.assertEqual(done.stderr, "")
+
     def test_pick_chooses_a_line_of_a_long_file(self):
         ceres = CERES_LINE.read_text()
         header = "MINOR PLANET CENTER ORBIT DATABASE (MPCORB)\nbla\n" + "-" * 160 + "\n"

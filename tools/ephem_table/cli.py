@@ -105,6 +105,10 @@ def run_datos(args):
     if args.name:
         target.name = args.name
     observer = resolve_source(args.observer.split(), start, None, "--observer")
+    for orbit in (target, observer):
+        warning = elements.kepler_warning(orbit)
+        if warning:
+            print(f"ephem-table: warning: {orbit.name or 'elements'}: {warning}", file=sys.stderr)
     text = datos.datos_text(target, observer, start, args.rows)
     try:
         datos.write_datos(args.output, text)

@@ -66,6 +66,21 @@ def check_orbit(orbit, where):
     return orbit
 
 
+# Largest error of the eccentric anomaly left by ephem's 100 fixed passes of Kepler's iteration, near
+# perihelion, from ephem(1): (eccentricity, radians).
+KEPLER_ERRORS = ((0.99, 0.03), (0.967, 2e-3), (0.95, 4e-4), (0.9, 3e-6))
+
+
+def kepler_warning(orbit):
+    """A warning for an eccentricity at which ephem's Kepler iteration leaves a visible error, or None."""
+    for eccentricity, error in KEPLER_ERRORS:
+        if orbit.e >= eccentricity:
+            return (f"e = {orbit.e!r}: near perihelion ephem's Kepler iteration may leave up to "
+                    f"{error:g} rad ({math.degrees(error) * 3600:.2g} arcsec) in the eccentric anomaly "
+                    f"(see LIMITS in ephem(1))")
+    return None
+
+
 # Dates ----------------------------------------------------------------------------------------------
 
 DATE = re.compile(r"([+-]?\d{4,})-(\d{1,2})-(\d{1,2})(?:[T ](\d{1,2}):(\d{2})(?::(\d{2}(?:\.\d*)?))?)?")

@@ -110,13 +110,19 @@ def draw_sky(fig, slot, times, ra, dec, label_times, events):
     sky.legend(loc="best", fontsize=7)
 
 
-def mark_events(axis, events, x_of, kinds):
+def mark_events(axis, events, x_of, kinds, span):
+    """A dotted line at each event of these kinds, labelled at the top; a label close after another
+    goes one step lower so that the two stay readable."""
+    previous, depth = None, 0
     for event in events:
         if event.kind in kinds:
             x = x_of(event.time)
+            depth = depth + 1 if previous is not None and x - previous < 0.06 * span else 0
+            previous = x
             axis.axvline(x, color="tab:orange", linestyle=":", linewidth=1)
             axis.annotate(EVENT_MARKS.get(event.kind, event.kind), (x, 1.0), xycoords=("data", "axes fraction"),
-                          xytext=(2, -10), textcoords="offset points", fontsize=7, color="tab:orange")
+                          xytext=(2, -10 - 9 * (depth % 3)), textcoords="offset points", fontsize=7,
+                          color="tab:orange")
 
 
 def plot_table(rows, output, title):
@@ -160,7 +166,9 @@ def plot_table(rows, output, title):
     far.set_title("distances", fontsize=10)
     far.grid(True, alpha=0.3)
     far.legend(loc="best", fontsize=7)
-    mark_events(far, events, x_of, {"closest approach"})
+    finite_x = [v for v in x if math.isfinite(v)]
+    span = (max(finite_x) - min(finite_x)) if finite_x else 0.0
+    mark_events(far, events, x_of, {"closest approach"}, span)
 
     light = fig.add_subplot(grid[2], sharex=far)
     light.plot(x, elong, color="tab:orange", label="elongation")
@@ -181,7 +189,7 @@ def plot_table(rows, output, title):
     light.legend(handles[0] + more[0], handles[1] + more[1], loc="upper center",
                  bbox_to_anchor=(0.5, -0.2), ncol=3, fontsize=7)
     light.set_title("elongation, phase angle and illuminated fraction", fontsize=10)
-    mark_events(light, events, x_of, set(EVENT_MARKS) - {"closest approach"})
+    mark_events(light, events, x_of, set(EVENT_MARKS) - {"closest approach"}, span)
 
     if dates:
         # Ticks on calendar boundaries (first of the month, of the year, ...), whatever the first row.

@@ -309,8 +309,8 @@ class EarthMoonBarycentreTest(unittest.TestCase):
     """The observer the generator writes by default agrees with ERFA at every start date of the table's
     span. The table states approximate errors for the Earth-Moon barycentre of 20 arcsec in right
     ascension, 8 in declination and 6000 km in distance (heliocentric); against ERFA its largest are
-    26.5, 11.6 and 7900 km, periodic (the planets' pulls that mean elements leave out; the latitude
-    stays within 0.4 arcsec, so the frame is right). The limits are the measured ones, rounded up: a
+    26.7, 11.6 and 7850 km (sampled every 11 days), periodic (the planets' pulls that mean elements
+    leave out; the latitude stays within 0.4 arcsec, so the frame is right). The limits are the measured ones, rounded up: a
     slip in the conversion of the table (a sign, a degree for a radian, the node) is far larger."""
 
     def test_at_the_start_date_over_1800_to_2050(self):

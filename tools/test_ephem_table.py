@@ -239,6 +239,7 @@ class CommandsTest(unittest.TestCase):
                                       r".*eccentricity[^\n]*\n$")
         note, _, body = done.stdout.partition("\n")
         self.assertTrue(note.startswith("# ") and "J2000" in note and "TDB" in note, note)
+        self.assertNotIn(",", note)  # one cell
         records = list(csv.reader(io.StringIO(body)))
         self.assertEqual(tuple(records[0]), et.CSV_HEADER)
         self.assertEqual(records[1], ["2451545.0", "2000-01-01 12:00:00", "22.0352961", "22:02:07.07",

@@ -21,9 +21,9 @@ CSV_HEADER = ("julian_date_tdb", "date_tdb", "ra_hours", "ra_hms", "dec_degrees"
               "sun_distance_au", "observer_distance_au", "elongation_deg", "phase_angle_deg",
               "illuminated_fraction")
 
-# The first line of the CSV: what the places are. Spreadsheets read it as a row of one cell, and
-# readers of CSV that know comments (comment="#") skip it.
-CSV_FRAME_NOTE = ("# ephem table: geometric places (no light time, aberration or nutation), right ascension and "
+# The first line of the CSV: what the places are. Without a comma it is a row of one cell for a
+# spreadsheet, and readers of CSV that know comments (comment="#") skip it.
+CSV_FRAME_NOTE = ("# ephem table: geometric places (no light time or aberration or nutation); right ascension and "
                   "declination referred to the mean equator and equinox of J2000 (fixed obliquity 23.439291 deg); "
                   "dates on the scale of the epochs of DATOS.DAT (TDB)")
 

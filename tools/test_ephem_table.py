@@ -1,7 +1,6 @@
 """Tests of ephem-table: the reading of ZEPO.DAT, the date and sexagesimal texts, and both commands."""
 
 import csv
-import importlib.machinery
 import importlib.util
 import io
 import math
@@ -19,15 +18,9 @@ SCRIPT = TOOLS / "ephem-table"
 MARS_TABLE = TOOLS.parent / "examples" / "mars" / "ZEPO.expected"
 
 
-def load_tool():
-    loader = importlib.machinery.SourceFileLoader("ephem_table", str(SCRIPT))
-    module_spec = importlib.util.spec_from_loader("ephem_table", loader)
-    module = importlib.util.module_from_spec(module_spec)
-    loader.exec_module(module)
-    return module
-
-
-et = load_tool()
+sys.path.insert(0, str(TOOLS))
+from ephem_table import table as et  # noqa: E402
+from ephem_table import events  # noqa: E402
 
 # The first row of the Mars example, on its two lines as ephem writes it.
 TWO_LINE_ROW = ("  2451545.  22.0352961 -13.1786492  1.39115922  1.84956441  47.6050457\n"
@@ -195,11 +188,42 @@ class SexagesimalTest(unittest.TestCase):
                 self.assertEqual(et.degrees_dms(degrees), text)
 
     def test_unwrap_keeps_a_track_through_zero_hours_continuous(self):
-        track = et.unwrap_hours([23.5, 23.9, 0.2, math.nan, 0.6])
+        track = events.unwrapped_ra([23.5, 23.9, 0.2, math.nan, 0.6])
         self.assertEqual(track[:3], [23.5, 23.9, 24.2])
         self.assertTrue(math.isnan(track[3]))
         self.assertEqual(track[4], 24.6)  # continues from the last finite value across the NaN
-        self.assertEqual(et.unwrap_hours([0.5, 23.5]), [0.5, -0.5])
+        self.assertEqual(events.unwrapped_ra([0.5, 23.5]), [0.5, -0.5])
+
+
+class EventsTest(unittest.TestCase):
+    def test_extrema_between_daily_rows(self):
+        # Rows from smooth curves with a known turning time; the refined time must come within a
+        # small fraction of a day, and the kind follow the value.
+        def rows(turn, elongation, distance, ra):
+            return [(t, ra(t - turn), 10.0, 1.5, distance(t - turn), elongation(t - turn), 20.0, 0.9)
+                    for t in [2460000.5 + k for k in range(40)]]
+        flat = lambda dt: 1.0  # noqa: E731
+        cases = [
+            # (rows, kind, turning time)
+            (rows(2460020.3, lambda dt: 170.0 - 0.01 * dt * dt, flat, lambda dt: 5.0), "opposition", 2460020.3),
+            (rows(2460010.8, lambda dt: 45.0 - 0.02 * dt * dt, flat, lambda dt: 5.0), "greatest elongation",
+             2460010.8),
+            (rows(2460030.1, lambda dt: 2.0 + 0.01 * dt * dt, flat, lambda dt: 5.0), "conjunction", 2460030.1),
+            (rows(2460015.6, lambda dt: 90.0, lambda dt: 0.4 + 1e-4 * dt * dt, lambda dt: 5.0),
+             "closest approach", 2460015.6),
+            # Right ascension through 0 h at its turn: the wrap is no turn, the maximum is.
+            (rows(2460012.5, lambda dt: 90.0, flat, lambda dt: (24.0 - 0.001 * dt * dt) % 24.0),
+             "stationary, retrograde begins", 2460012.5),
+        ]
+        for table_rows, kind, when in cases:
+            with self.subTest(kind=kind):
+                found = events.find_events(table_rows)
+                self.assertEqual([e.kind for e in found], [kind])
+                self.assertAlmostEqual(found[0].time, when, delta=0.01)
+
+    def test_nan_rows_make_no_events(self):
+        row = (2451545.0, math.nan, math.nan, 1.0, 0.0, math.nan, math.nan, math.nan)
+        self.assertEqual(events.find_events([row] * 5), [])
 
 
 class CommandsTest(unittest.TestCase):
@@ -209,8 +233,14 @@ class CommandsTest(unittest.TestCase):
             table.write_text(TWO_LINE_ROW + NAN_ROW + "  2451547.  INF  0.  1.  1.  -INF  0.  1.\n")
             done = run_tool("csv", cwd=tmp)  # ZEPO.DAT in the working directory by default
         self.assertEqual(done.returncode, 0, done.stderr)
-        self.assertEqual(done.stderr, "")
-        records = list(csv.reader(io.StringIO(done.stdout)))
+        # The NAN row is written, and said so on standard error in one line.
+        self.assertRegex(done.stderr, r"^ephem-table: warning: ZEPO.DAT: 1 of 3 rows hold NAN "
+                                      r"\(in right ascension, declination, elongation.*first on 2000-01-01\)"
+                                      r".*eccentricity[^\n]*\n$")
+        note, _, body = done.stdout.partition("\n")
+        self.assertTrue(note.startswith("# ") and "J2000" in note and "TDB" in note, note)
+        self.assertNotIn(",", note)  # one cell
+        records = list(csv.reader(io.StringIO(body)))
         self.assertEqual(tuple(records[0]), et.CSV_HEADER)
         self.assertEqual(records[1], ["2451545.0", "2000-01-01 12:00:00", "22.0352961", "22:02:07.07",
                                       "-13.1786492", "-13:10:43.1", "1.39115922", "1.84956441",
@@ -242,6 +272,37 @@ class CommandsTest(unittest.TestCase):
                     self.assertNotIn("Traceback", done.stderr)
             self.assertFalse(pathlib.Path(tmp, "t.png").exists())
 
+    def test_info_of_the_mars_example(self):
+        done = run_tool("info", str(MARS_TABLE))
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual(done.stderr, "")
+        self.assertIn("365 rows\nfrom 2000-01-01 12:00:00 to 2000-12-30 12:00:00 TDB", done.stdout)
+        self.assertIn("rows with NAN: 0\n", done.stdout)
+        # Mars's conjunction with the Sun, as SOURCE.md records it.
+        self.assertRegex(done.stdout, r"2000-07-0[12] \d\d:\d\d TDB  conjunction: elongation 0\.9 deg")
+
+    def test_info_names_the_nan_rows_and_their_causes(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            pathlib.Path(tmp, "ZEPO.DAT").write_text(TWO_LINE_ROW + NAN_ROW)
+            done = run_tool("info", cwd=tmp)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertIn("rows with NAN: 1 (in right ascension, declination, elongation", done.stdout)
+        self.assertIn("observer distance 0", done.stdout)
+        self.assertIn("warning: ZEPO.DAT: 1 of 2 rows hold NAN", done.stderr)
+
+    def test_installed_script_finds_its_package(self):
+        # cmake --install puts the script in bin/ and the package in share/ephem/.
+        import shutil
+        with tempfile.TemporaryDirectory() as prefix:
+            pathlib.Path(prefix, "bin").mkdir()
+            shutil.copy(SCRIPT, pathlib.Path(prefix, "bin", "ephem-table"))
+            shutil.copytree(TOOLS / "ephem_table", pathlib.Path(prefix, "share", "ephem", "ephem_table"))
+            done = subprocess.run([sys.executable, str(pathlib.Path(prefix, "bin", "ephem-table")), "info",
+                                   str(MARS_TABLE)], capture_output=True, text=True, cwd=prefix,
+                                  env=dict(os.environ, PYTHONDONTWRITEBYTECODE="1"))
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertIn("365 rows", done.stdout)
+
     def test_usage_error_is_status_2(self):
         done = run_tool("table")
         self.assertEqual(done.returncode, 2)
@@ -271,6 +332,45 @@ class PlotTest(unittest.TestCase):
                 done = run_tool("plot", "-o", "out.svg", cwd=tmp)
                 self.assertEqual(done.returncode, 0, done.stderr)
                 self.assertIn("<svg", pathlib.Path(tmp, "out.svg").read_text())
+
+    def test_all_nan_table_is_an_error_that_says_why(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            pathlib.Path(tmp, "ZEPO.DAT").write_text(NAN_ROW * 3)
+            done = run_tool("plot", "-o", "out.png", cwd=tmp)
+            self.assertEqual(done.returncode, 1)
+            warning, error = done.stderr.splitlines()
+            self.assertIn("warning: ZEPO.DAT: 3 of 3 rows hold NAN", warning)
+            self.assertIn("eccentricity of exactly 0", warning)
+            self.assertTrue(error.startswith("ephem-table: ZEPO.DAT: no row has a place on the sky"), error)
+            self.assertFalse(pathlib.Path(tmp, "out.png").exists())
+
+    def test_title_from_the_generated_datos_beside_the_table(self):
+        # The name is taken only when DATOS.DAT starts where the table does: a DATOS.DAT written for
+        # another run is not this table's.
+        datos = ("1.5 0.09 1.8 286.5 49.6 19.4 2451545.0 0.0   target: 4 Vesta & co | elements\n"
+                 "1.0 0.0167 0.0 102.9 0.0 -2.5 2451545.0 0.0   observer: EM-Bary\n"
+                 "{start}   start: JD (TDB)\n2   rows: one a day\n")
+        cases = [("2451545.0", "4 Vesta & co: 2 rows"), ("2451546.0", "ZEPO.DAT: 2 rows")]
+        for start, title in cases:
+            with self.subTest(start=start), tempfile.TemporaryDirectory() as tmp:
+                pathlib.Path(tmp, "DATOS.DAT").write_text(datos.format(start=start))
+                pathlib.Path(tmp, "ZEPO.DAT").write_text(TWO_LINE_ROW * 2)
+                done = run_tool("plot", "-o", "out.svg", cwd=tmp)
+                self.assertEqual(done.returncode, 0, done.stderr)
+                self.assertIn(title.replace("&", "&amp;"), pathlib.Path(tmp, "out.svg").read_text())
+
+    def test_polar_track_near_the_pole(self):
+        # A track over the north pole: right ascension jumps by 12 h there, which a flat chart draws
+        # as a line across it.
+        text = "".join(f"  {2451545 + k}.  {(3.0 if k < 5 else 15.0)}  {80 + 2 * min(k, 9 - k)}  1.  0.5  90.  "
+                       f"60.  0.75\n" for k in range(10))
+        with tempfile.TemporaryDirectory() as tmp:
+            pathlib.Path(tmp, "ZEPO.DAT").write_text(text)
+            done = run_tool("plot", "-o", "out.svg", "--title", "over the pole", cwd=tmp)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            svg = pathlib.Path(tmp, "out.svg").read_text()
+        self.assertIn("around the north pole", svg)
+        self.assertIn("over the pole", svg)
 
     def test_empty_table_or_unknown_format_is_a_clear_error(self):
         with tempfile.TemporaryDirectory() as tmp:

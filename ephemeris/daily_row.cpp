@@ -33,3 +33,32 @@ DailyRow daily_row_fast(const RunGeometry& run, double tiempo) {
     const BodyPosition body1 = body_position_fast(tiempo, run.observer, run.observer_turns, run.pi, run.dospi);
     return row_of(tiempo, body2, apparent_place_fast(body2, body1, run.equator, run.pi, run.dospi));
 }
+
+void daily_rows(const RunGeometry& run, const double* tiempos, int count, DailyRow* rows) {
+    if constexpr (kLiteralPath) {
+        for (int k = 0; k < count; ++k) {
+            rows[k] = daily_row_literal(run, tiempos[k]);
+        }
+    } else {
+        daily_rows_fast(run, tiempos, count, rows);
+    }
+}
+
+void daily_rows_fast(const RunGeometry& run, const double* tiempos, int count, DailyRow* rows) {
+    // Lane 2k is the target on day k, lane 2k + 1 the observer.
+    double exce[kMaxKeplerLanes] = {}, am[kMaxKeplerLanes] = {}, aex[kMaxKeplerLanes] = {};
+    for (int k = 0; k < count; ++k) {
+        exce[2 * k] = run.target.e;
+        exce[(2 * k) + 1] = run.observer.e;
+        am[2 * k] = mean_anomaly_fast(tiempos[k], run.target, run.dospi);
+        am[(2 * k) + 1] = mean_anomaly_fast(tiempos[k], run.observer, run.dospi);
+    }
+    kepler_lanes(exce, am, aex, 2 * count);
+    for (int k = 0; k < count; ++k) {
+        const BodyPosition body2 =
+            body_position_from_anomalies(run.target, run.target_turns, am[2 * k], aex[2 * k], run.pi, run.dospi);
+        const BodyPosition body1 = body_position_from_anomalies(run.observer, run.observer_turns, am[(2 * k) + 1],
+                                                                aex[(2 * k) + 1], run.pi, run.dospi);
+        rows[k] = row_of(tiempos[k], body2, apparent_place_fast(body2, body1, run.equator, run.pi, run.dospi));
+    }
+}

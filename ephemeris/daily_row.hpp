@@ -36,3 +36,14 @@ DailyRow daily_row(const RunGeometry& run, double tiempo);
 // The same by the literal steps and by the exact shortcuts; daily_row takes the one the build chose.
 DailyRow daily_row_literal(const RunGeometry& run, double tiempo);
 DailyRow daily_row_fast(const RunGeometry& run, double tiempo);
+
+// The rows of a batch of days, computed together while each row is still written on its own: the
+// Kepler chains of both bodies over the whole batch advance in lockstep, and each later stage runs
+// across the batch.
+inline constexpr int kBatchRows = kMaxKeplerLanes / 2;
+
+// rows[k] = daily_row(run, tiempos[k]) for k below count (1 to kBatchRows).
+void daily_rows(const RunGeometry& run, const double* tiempos, int count, DailyRow* rows);
+
+// rows[k] = daily_row_fast(run, tiempos[k]), bit for bit.
+void daily_rows_fast(const RunGeometry& run, const double* tiempos, int count, DailyRow* rows);

@@ -86,6 +86,27 @@ TEST(FastKepler, MatchesTheHundredPassesAtSpecialValues) {
     }
 }
 
+TEST(FastKepler, LanesMatchTheHundredPassesEachOnItsOwn) {
+    // Lanes that settle, cycle or never settle side by side, so that lanes leave the lockstep at
+    // different passes and in every order; every lane count from 1 to 16.
+    std::mt19937_64 random(99);
+    std::uniform_real_distribution<double> eccentricity(0.0, 1.5);
+    std::uniform_real_distribution<double> mean_anomaly(-1.0, 7.0);
+    for (int round = 0; round < 20000; ++round) {
+        const int lanes = 1 + (round % kMaxKeplerLanes);
+        double exce[kMaxKeplerLanes], anomedia[kMaxKeplerLanes], anomex[kMaxKeplerLanes];
+        for (int k = 0; k < lanes; ++k) {
+            exce[k] = (round % 7 == 0 && k % 3 == 0) ? kNaN : eccentricity(random);
+            anomedia[k] = mean_anomaly(random);
+        }
+        kepler_lanes(exce, anomedia, anomex, lanes);
+        for (int k = 0; k < lanes; ++k) {
+            ASSERT_EQ(bits(anomex[k]), bits(kepler_literal_of(exce[k], anomedia[k])))
+                << "lane " << k << " of " << lanes << ": " << where(exce[k], anomedia[k]);
+        }
+    }
+}
+
 TEST(FastKepler, BuildChoiceIsExact) {
     double exce = 0.0933941, anomedia = 2.5, anomex = 0.0;
     kepler(exce, anomedia, anomex);
@@ -267,6 +288,32 @@ void expect_rows_agree(const Orbit& target, const Orbit& observer, double tini, 
         const BodyPosition lit2 = body_position_literal(tiempo, target, kPi, kDospi);
         const BodyPosition chosen = body_position(tiempo, target, kPi, kDospi);
         EXPECT_SAME_BITS(chosen.xe, lit2.xe, at);
+    }
+    // The same days in batches of every size, as the driver forms them.
+    tiempo = tini - 1.0;
+    for (int pass = 0, count = 1; pass < rows; pass += count, count = 1 + (count % kBatchRows)) {
+        double tiempos[kBatchRows];
+        DailyRow batch[kBatchRows], chosen[kBatchRows];
+        for (int k = 0; k < count; ++k) {
+            tiempo = tiempo + 1.0;
+            tiempos[k] = tiempo;
+        }
+        daily_rows_fast(run, tiempos, count, batch);
+        daily_rows(run, tiempos, count, chosen);
+        for (int k = 0; k < count; ++k) {
+            const DailyRow lit = daily_row_literal(run, tiempos[k]);
+            const std::string at = "batch of " + std::to_string(count) + ", tiempo " + std::to_string(tiempos[k]);
+            for (const DailyRow& fast : {batch[k], chosen[k]}) {
+                EXPECT_SAME_BITS(fast.tiempo, lit.tiempo, at);
+                EXPECT_SAME_BITS(fast.r2, lit.r2, at);
+                EXPECT_SAME_BITS(fast.har, lit.har, at);
+                EXPECT_SAME_BITS(fast.gdec, lit.gdec, at);
+                EXPECT_SAME_BITS(fast.delta, lit.delta, at);
+                EXPECT_SAME_BITS(fast.elong, lit.elong, at);
+                EXPECT_SAME_BITS(fast.afase, lit.afase, at);
+                EXPECT_SAME_BITS(fast.fase, lit.fase, at);
+            }
+        }
     }
 }
 

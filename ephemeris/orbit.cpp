@@ -11,6 +11,34 @@ namespace {
 // equal but can lead to different sums.
 bool same_bits(double a, double b) { return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b); }
 
+// One chain of Kepler's iteration taken a pass at a time, so that several chains can be interleaved.
+// Each iterate is a fixed function of the one before, so once an iterate repeats its predecessor (a
+// fixed point) or the iterate two passes back (a two-cycle), every later iterate is known.
+struct KeplerChain {
+    double exce;
+    double anomedia;
+    double e;       // iterate i - 1
+    double before;  // iterate i - 2 (meaningful from the second pass on)
+
+    // Takes pass i (1 to 100). Returns true, with the 100th iterate in anomex, once that is known.
+    bool pass(int i, double& anomex) {
+        const double next = (std::sin(e) * exce) + anomedia;  // iterate i
+        if (same_bits(next, e)) {
+            anomex = next;
+            return true;
+        }
+        if (i >= 2 && same_bits(next, before)) {
+            // From here the iterates alternate next, e, next, ...: the 100th is next after an even count
+            // of further passes.
+            anomex = ((kKeplerPasses - i) % 2 == 0) ? next : e;
+            return true;
+        }
+        before = e;
+        e = next;
+        return false;
+    }
+};
+
 constexpr uint64_t kHiddenBit = uint64_t{1} << 52;
 constexpr uint64_t kFractionBits = kHiddenBit - 1;
 
@@ -98,24 +126,38 @@ void kepler_literal(double& exce, double& anomedia, double& anomex) {
 }
 
 void kepler_fast(double& exce, double& anomedia, double& anomex) {
-    double e = anomedia;  // iterate i - 1
-    double before = e;    // iterate i - 2 (meaningful from the second pass on)
+    KeplerChain chain{exce, anomedia, anomedia, anomedia};
     for (int i = 1; i <= kKeplerPasses; ++i) {
-        const double next = (std::sin(e) * exce) + anomedia;  // iterate i
-        if (same_bits(next, e)) {
-            anomex = next;
+        if (chain.pass(i, anomex)) {
             return;
         }
-        if (i >= 2 && same_bits(next, before)) {
-            // From here the iterates alternate next, e, next, ...: the 100th is next after an even count of
-            // further passes.
-            anomex = ((kKeplerPasses - i) % 2 == 0) ? next : e;
-            return;
-        }
-        before = e;
-        e = next;
     }
-    anomex = e;
+    anomex = chain.e;
+}
+
+void kepler_lanes(const double* exce, const double* anomedia, double* anomex, int lanes) {
+    KeplerChain chains[kMaxKeplerLanes];
+    int open[kMaxKeplerLanes];  // the lanes whose 100th iterate is not known yet
+    int open_count = 0;
+    for (int lane = 0; lane < lanes; ++lane) {
+        chains[lane] = KeplerChain{exce[lane], anomedia[lane], anomedia[lane], anomedia[lane]};
+        open[open_count++] = lane;
+    }
+    // One pass of every open chain before the next pass of any: the sines of a pass do not wait for
+    // each other.
+    for (int i = 1; i <= kKeplerPasses && open_count > 0; ++i) {
+        int still_open = 0;
+        for (int k = 0; k < open_count; ++k) {
+            const int lane = open[k];
+            if (!chains[lane].pass(i, anomex[lane])) {
+                open[still_open++] = lane;
+            }
+        }
+        open_count = still_open;
+    }
+    for (int k = 0; k < open_count; ++k) {
+        anomex[open[k]] = chains[open[k]].e;
+    }
 }
 
 void rotax(double& xi, double& yi, double& zi, double& ang, double& xf, double& yf, double& zf) {
@@ -219,11 +261,23 @@ BodyPosition body_position_literal(double tiempo, const Orbit& orbit, double pi,
 BodyPosition body_position_fast(double tiempo, const Orbit& orbit, const OrbitTurns& turns, double pi,
                                 double dospi) {
     Orbit o = orbit;
+    double am = mean_anomaly_fast(tiempo, o, dospi);
+    double aex;
+    kepler_fast(o.e, am, aex);
+    return body_position_from_anomalies(o, turns, am, aex, pi, dospi);
+}
+
+double mean_anomaly_fast(double tiempo, const Orbit& orbit, double dospi) {
+    return reduce_mean_anomaly_fast(((tiempo - orbit.t) * orbit.vn) + orbit.ame, dospi);
+}
+
+BodyPosition body_position_from_anomalies(const Orbit& orbit, const OrbitTurns& turns, double am, double aex,
+                                          double pi, double dospi) {
     BodyPosition b{};
-    b.am = reduce_mean_anomaly_fast(((tiempo - o.t) * o.vn) + o.ame, dospi);
-    kepler_fast(o.e, b.am, b.aex);
+    b.am = am;
+    b.aex = aex;
     double x, y, z;
-    plane_position(o, pi, dospi, b, x, y, z);
+    plane_position(orbit, pi, dospi, b, x, y, z);
     double xp, yp, zp, xr, yr, zr;
     rotaz_cs(x, y, z, turns.w, xp, yp, zp);
     rotax_cs(xp, yp, zp, turns.ync, xr, yr, zr);

@@ -33,6 +33,12 @@ void kepler_literal(double& exce, double& anomedia, double& anomex);
 // (a two-cycle), every later iterate is known. Bit for bit the result of kepler_literal.
 void kepler_fast(double& exce, double& anomedia, double& anomex);
 
+// kepler_fast on up to kMaxKeplerLanes independent chains at once, pass by pass: a sine costs far less
+// while others are in flight than while the next pass waits for it. Lane k gives the bits of
+// kepler_fast(exce[k], anomedia[k], anomex[k]).
+inline constexpr int kMaxKeplerLanes = 16;
+void kepler_lanes(const double* exce, const double* anomedia, double* anomex, int lanes);
+
 // Rotates the coordinate frame by ang about the x axis.
 //   given:    xi, yi, zi  vector in the old frame
 //             ang         angle (radians)
@@ -114,3 +120,10 @@ BodyPosition body_position_literal(double tiempo, const Orbit& orbit, double pi,
 // The same bits with the fast reduction and kepler and the rotations of turns = orbit_turns(orbit).
 BodyPosition body_position_fast(double tiempo, const Orbit& orbit, const OrbitTurns& turns, double pi,
                                 double dospi);
+
+// body_position_fast in its three stages, so that a batch of rows can take each stage across the batch:
+// the reduced mean anomaly at tiempo (days), then kepler, then the position from the two anomalies
+// (radians).
+double mean_anomaly_fast(double tiempo, const Orbit& orbit, double dospi);
+BodyPosition body_position_from_anomalies(const Orbit& orbit, const OrbitTurns& turns, double am, double aex,
+                                          double pi, double dospi);

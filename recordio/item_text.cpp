@@ -1,8 +1,11 @@
 #include "recordio/item_text.hpp"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -82,7 +85,88 @@ bool round_shortest(double x, NineDigits& d) {
     return true;
 }
 
+// The nine digits as an integer q (10^8 <= q < 10^9) and the decimal exponent of its first digit.
+struct ScaledDigits {
+    uint32_t q;
+    int exponent;
+};
+
+// 10^s for s = 0 to kMaxScale, exactly.
+constexpr int kMaxScale = 22;
+constexpr auto kPowersOfTen = [] {
+    std::array<unsigned __int128, kMaxScale + 1> powers{};
+    unsigned __int128 p = 1;
+    for (auto& power : powers) {
+        power = p;
+        p *= 10;
+    }
+    return powers;
+}();
+
+// The exact way for most values, all in integers: x = m 2^e with m < 2^53, so x 10^s = (m 10^s) 2^e,
+// and m 10^s < 2^53 10^22 < 2^127 is an exact 128-bit product. Shifting it right by -e gives the whole
+// part, the bits shifted off the remainder, compared with one half for ties to even. s is chosen so the
+// whole part has nine digits: from the binary exponent, the decimal exponent k is one of two values,
+// and the larger s is tried first. Returns false outside the range where every step is exact: x from
+// about 1E-14 (s at most 22) up to 1E+09 (s at least 0, so -e is a right shift), normal x only.
+bool scaled_digits(double x, ScaledDigits& d) {
+    const uint64_t x_bits = std::bit_cast<uint64_t>(x);
+    const auto biased = static_cast<int>(x_bits >> 52);
+    if (biased == 0) {
+        return false;  // subnormal
+    }
+    const uint64_t m = (x_bits & ((uint64_t{1} << 52) - 1)) | (uint64_t{1} << 52);
+    const int shift = 1075 - biased;  // x = m 2^-shift
+    // floor(log2(x) log10(2)) is the decimal exponent or one less; 78913 / 2^18 is log10(2) to 6 digits,
+    // close enough over the exponents taken here.
+    const int binary_exponent = biased - 1023;
+    const int k_low = (binary_exponent * 78913) >> 18;
+    for (int s = 8 - k_low; s >= 7 - k_low; --s) {
+        if (s < 0 || s > kMaxScale || shift < 1 || shift > 127) {
+            return false;
+        }
+        const unsigned __int128 scaled = static_cast<unsigned __int128>(m) * kPowersOfTen[static_cast<std::size_t>(s)];
+        const unsigned __int128 whole = scaled >> shift;
+        if (whole >= 1000000000) {
+            continue;  // the decimal exponent is one more: one digit less after the point
+        }
+        if (whole < 100000000) {
+            return false;  // not reached while the estimate of k is never above k
+        }
+        const unsigned __int128 rest = scaled - (whole << shift);
+        const unsigned __int128 half = static_cast<unsigned __int128>(1) << (shift - 1);
+        auto q = static_cast<uint32_t>(whole);
+        if (rest > half || (rest == half && q % 2 == 1)) {
+            ++q;
+        }
+        d.exponent = 8 - s;
+        if (q == 1000000000) {  // 999999999.5 rounds up to 1.E+09
+            q = 100000000;
+            ++d.exponent;
+        }
+        d.q = q;
+        return true;
+    }
+    return false;
+}
+
+NineDigits digits_of(const ScaledDigits& scaled) {
+    NineDigits d{};
+    uint32_t q = scaled.q;
+    for (int i = 8; i >= 0; --i) {
+        d.digits[i] = static_cast<char>('0' + (q % 10));
+        q /= 10;
+    }
+    d.count = 9;
+    d.exponent = scaled.exponent;
+    drop_trailing_zeros(d);
+    return d;
+}
+
 NineDigits nine_digits(double x) {
+    if (ScaledDigits scaled{}; scaled_digits(x, scaled)) {
+        return digits_of(scaled);
+    }
     NineDigits d{};
     if (round_shortest(x, d)) {
         return d;

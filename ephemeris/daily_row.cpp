@@ -11,7 +11,7 @@ DailyRow row_of(double tiempo, const BodyPosition& target, const ApparentPlace& 
 RunGeometry run_geometry(const Orbit& target, const Orbit& observer, double obli, double pi, double dospi) {
     // The rotations are by fixed angles: their cosines and sines are formed once, not in every row.
     return RunGeometry{target, observer, orbit_turns(target), orbit_turns(observer), axis_turn(-obli), obli, pi,
-                       dospi};
+                       dospi, turn_steps(dospi)};
 }
 
 DailyRow daily_row(const RunGeometry& run, double tiempo) {
@@ -50,8 +50,8 @@ void daily_rows_fast(const RunGeometry& run, const double* tiempos, int count, D
     for (int k = 0; k < count; ++k) {
         exce[2 * k] = run.target.e;
         exce[(2 * k) + 1] = run.observer.e;
-        am[2 * k] = mean_anomaly_fast(tiempos[k], run.target, run.dospi);
-        am[(2 * k) + 1] = mean_anomaly_fast(tiempos[k], run.observer, run.dospi);
+        am[2 * k] = mean_anomaly_fast(tiempos[k], run.target, run.steps);
+        am[(2 * k) + 1] = mean_anomaly_fast(tiempos[k], run.observer, run.steps);
     }
     kepler_lanes(exce, am, aex, 2 * count);
     for (int k = 0; k < count; ++k) {

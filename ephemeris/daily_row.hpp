@@ -14,6 +14,7 @@ struct RunGeometry {
     double obli;   // obliquity of the ecliptic (radians)
     double pi;
     double dospi;
+    TurnSteps steps;  // the mean anomaly reduction's constants for dospi
 };
 
 RunGeometry run_geometry(const Orbit& target, const Orbit& observer, double obli, double pi, double dospi);

@@ -135,9 +135,13 @@ TEST(FastRotation, PrecomputedCosineAndSineGiveTheSameBits) {
     }
 }
 
+const TurnSteps kSteps = turn_steps(kDospi);
+
+// The reduction by per-call constants and by the run's table both against the literal steps.
 void expect_reductions_agree(double am) {
-    EXPECT_SAME_BITS(reduce_mean_anomaly_fast(am, kDospi), reduce_mean_anomaly_literal(am, kDospi),
-                     where(0.0, am));
+    const double literal = reduce_mean_anomaly_literal(am, kDospi);
+    EXPECT_SAME_BITS(reduce_mean_anomaly_fast(am, kDospi), literal, where(0.0, am));
+    EXPECT_SAME_BITS(reduce_mean_anomaly_steps(am, kSteps), literal, where(0.0, am));
 }
 
 TEST(FastReduction, MatchesTheStepsAtEveryMagnitudeTheStepsCanFinish) {
@@ -193,8 +197,9 @@ void expect_step_invariant(double am) {
         return;  // no step from there
     }
     const double stepped = am > kDospi ? am - kDospi : am + kDospi;
-    EXPECT_SAME_BITS(reduce_mean_anomaly_fast(am, kDospi), reduce_mean_anomaly_fast(stepped, kDospi),
-                     where(stepped, am));
+    const double fast = reduce_mean_anomaly_fast(am, kDospi);
+    EXPECT_SAME_BITS(fast, reduce_mean_anomaly_fast(stepped, kDospi), where(stepped, am));
+    EXPECT_SAME_BITS(reduce_mean_anomaly_steps(am, kSteps), fast, where(stepped, am));
 }
 
 TEST(FastReduction, UnchangedByOneLiteralStepUpToTwoToThe56) {
@@ -229,6 +234,27 @@ TEST(FastReduction, UnchangedByOneLiteralStepUpToTwoToThe56) {
     expect_step_invariant(-top);
 }
 
+TEST(FastReduction, CountsStepsWithoutADivisionExactly) {
+    // Every range the reduction can meet, with rooms at, just below and just above a multiple of c,
+    // where a prediction one too high or too low would show; and rooms drawn at random up to 2^53.
+    std::mt19937_64 random(23);
+    for (int shift = 1; shift <= kMaxTurnShift; ++shift) {
+        const TurnRange range = turn_range(shift, kDospi);
+        if (range.c <= 0) {
+            continue;
+        }
+        std::uniform_int_distribution<int64_t> multiple(0, (int64_t{1} << 53) / range.c);
+        for (int i = 0; i < 20000; ++i) {
+            const int64_t at = multiple(random) * range.c;
+            for (const int64_t room : {at, at - 1, at + 1, static_cast<int64_t>(random() >> 11)}) {
+                if (room >= 0 && room <= (int64_t{1} << 53)) {
+                    ASSERT_EQ(quotient_of_steps(room, range), room / range.c) << "shift " << shift << " room " << room;
+                }
+            }
+        }
+    }
+}
+
 TEST(FastReduction, ResultIsInOneTurnAtEveryMagnitude) {
     std::mt19937_64 random(17);
     for (int k = -40; k <= 55; ++k) {
@@ -249,6 +275,7 @@ TEST(FastReduction, EndsWhereTheStepsWouldNever) {
         EXPECT_TRUE(std::isnan(reduce_mean_anomaly_fast(am, kDospi))) << am;
         EXPECT_TRUE(std::isnan(reduce_mean_anomaly_literal(am, kDospi))) << am;
         EXPECT_TRUE(std::isnan(reduce_mean_anomaly(am, kDospi))) << am;
+        EXPECT_TRUE(std::isnan(reduce_mean_anomaly_steps(am, kSteps))) << am;
     }
     EXPECT_EQ(bits(beyond - kDospi), bits(beyond));
     EXPECT_LT(kMaxReducible - kDospi, kMaxReducible);

@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 
@@ -59,40 +60,39 @@ constexpr uint64_t kFractionBits = kHiddenBit - 1;
 // A - (n-1)c >= g, so n = (A - g) / c + 1. Every value passed is at least 2^k > dospi, so the caller's
 // loop test (y > dospi, or -y < 0 for the negative side) holds at each skipped step.
 //
-// y must be positive and at most 2^56, dospi a positive normal double. Returns y unchanged when no step
-// can be skipped (below 2^3 for dospi = 2 pi, where a literal step or two ends the loop); the caller
-// then takes one literal step.
-double skip_turns(double y, double dospi) {
+// Everything but N depends only on dospi and the difference of the two exponents, and is formed by
+// turn_range. The count n is predicted with a floating-point reciprocal of c and then checked, which
+// takes the place of a division in each range.
+//
+// y must be positive and at most 2^56. Returns y unchanged when no step can be skipped (below 2^3 for
+// dospi = 2 pi, where a literal step or two ends the loop); the caller then takes one literal step.
+double skip_in_range(double y, const TurnRange& range) {
     const uint64_t y_bits = std::bit_cast<uint64_t>(y);
-    const uint64_t d_bits = std::bit_cast<uint64_t>(dospi);
-    const auto y_exponent = static_cast<int>(y_bits >> 52);
-    const auto d_exponent = static_cast<int>(d_bits >> 52);
-    const int shift = y_exponent - d_exponent;  // k minus the exponent of dospi
-    if (shift < 1 || shift > 60 || d_exponent == 0) {
-        return y;
-    }
     const auto n_y = static_cast<int64_t>((y_bits & kFractionBits) | kHiddenBit);
-    const uint64_t d_significand = (d_bits & kFractionBits) | kHiddenBit;
-    const auto m = static_cast<int64_t>(d_significand >> shift);
-    const uint64_t rest = d_significand & ((uint64_t{1} << shift) - 1);  // f times 2^shift
-    const uint64_t half = uint64_t{1} << (shift - 1);
-
-    int64_t c = 0;
-    if (rest < half) {
-        c = m;
-    } else if (rest > half) {
-        c = m + 1;
-    } else if (n_y % 2 == 0) {
-        c = (m % 2 == 0) ? m : m + 1;
+    if (range.c <= 0 || (range.tie && n_y % 2 != 0)) {
+        return y;  // no step to skip, or an odd N: one literal step makes it even
     }
-    const int64_t g = (rest != 0) ? 1 : 0;
-    const int64_t a = n_y - static_cast<int64_t>(kHiddenBit) - m;
-    if (c <= 0 || a < g) {
+    const int64_t a = n_y - static_cast<int64_t>(kHiddenBit) - range.m;
+    if (a < range.g) {
         return y;
     }
-    const int64_t steps = ((a - g) / c) + 1;
-    const auto n_result = static_cast<uint64_t>(n_y - (steps * c));
+    const int64_t steps = quotient_of_steps(a - range.g, range) + 1;
+    const auto n_result = static_cast<uint64_t>(n_y - (steps * range.c));
     return std::bit_cast<double>((y_bits & ~kFractionBits) | (n_result - kHiddenBit));
+}
+
+int exponent_of(double x) { return static_cast<int>(std::bit_cast<uint64_t>(x) >> 52); }
+
+bool can_skip(int shift, double dospi) { return shift >= 1 && shift <= kMaxTurnShift && exponent_of(dospi) != 0; }
+
+double skip_turns(double y, double dospi) {
+    const int shift = exponent_of(y) - exponent_of(dospi);
+    return can_skip(shift, dospi) ? skip_in_range(y, turn_range(shift, dospi)) : y;
+}
+
+double skip_turns(double y, const TurnSteps& steps) {
+    const int shift = exponent_of(y) - exponent_of(steps.dospi);
+    return can_skip(shift, steps.dospi) ? skip_in_range(y, steps.ranges[static_cast<std::size_t>(shift)]) : y;
 }
 
 // Position in the orbital plane from the reduced mean anomaly and the eccentric anomaly.
@@ -192,6 +192,47 @@ OrbitTurns orbit_turns(const Orbit& orbit) {
     return OrbitTurns{axis_turn(-orbit.w), axis_turn(-orbit.ync), axis_turn(-orbit.od)};
 }
 
+TurnRange turn_range(int shift, double dospi) {
+    const uint64_t d_significand = (std::bit_cast<uint64_t>(dospi) & kFractionBits) | kHiddenBit;
+    TurnRange range{};
+    range.m = static_cast<int64_t>(d_significand >> shift);
+    const uint64_t rest = d_significand & ((uint64_t{1} << shift) - 1);  // f times 2^shift
+    const uint64_t half = uint64_t{1} << (shift - 1);
+    range.tie = rest == half;
+    if (rest < half) {
+        range.c = range.m;
+    } else if (rest > half) {
+        range.c = range.m + 1;
+    } else {
+        range.c = (range.m % 2 == 0) ? range.m : range.m + 1;
+    }
+    range.g = (rest != 0) ? 1 : 0;
+    range.inverse = range.c > 0 ? 1.0 / static_cast<double>(range.c) : 0.0;
+    return range;
+}
+
+int64_t quotient_of_steps(int64_t room, const TurnRange& range) {
+    // room < 2^53 converts exactly, and the product is off by at most one either way: the checks make
+    // it the exact quotient.
+    auto quotient = static_cast<int64_t>(static_cast<double>(room) * range.inverse);
+    while (quotient > 0 && quotient * range.c > room) {
+        --quotient;
+    }
+    while ((quotient + 1) * range.c <= room) {
+        ++quotient;
+    }
+    return quotient;
+}
+
+TurnSteps turn_steps(double dospi) {
+    TurnSteps steps{};
+    steps.dospi = dospi;
+    for (int shift = 1; shift <= kMaxTurnShift; ++shift) {
+        steps.ranges[static_cast<std::size_t>(shift)] = turn_range(shift, dospi);
+    }
+    return steps;
+}
+
 double reduce_mean_anomaly(double am, double dospi) {
     if constexpr (kLiteralPath) {
         return reduce_mean_anomaly_literal(am, dospi);
@@ -233,6 +274,23 @@ double reduce_mean_anomaly_fast(double am, double dospi) {
     return am;
 }
 
+double reduce_mean_anomaly_steps(double am, const TurnSteps& steps) {
+    if (std::fabs(am) > kMaxReducible) {
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+    // The loops of reduce_mean_anomaly_fast with the constants of each range looked up.
+    const double dospi = steps.dospi;
+    while (am > dospi) {
+        am = skip_turns(am, steps);
+        am = am - dospi;
+    }
+    while (am < 0.0) {
+        am = -skip_turns(-am, steps);
+        am = am + dospi;
+    }
+    return am;
+}
+
 BodyPosition body_position(double tiempo, const Orbit& orbit, double pi, double dospi) {
     if constexpr (kLiteralPath) {
         return body_position_literal(tiempo, orbit, pi, dospi);
@@ -261,14 +319,14 @@ BodyPosition body_position_literal(double tiempo, const Orbit& orbit, double pi,
 BodyPosition body_position_fast(double tiempo, const Orbit& orbit, const OrbitTurns& turns, double pi,
                                 double dospi) {
     Orbit o = orbit;
-    double am = mean_anomaly_fast(tiempo, o, dospi);
+    double am = reduce_mean_anomaly_fast(((tiempo - o.t) * o.vn) + o.ame, dospi);
     double aex;
     kepler_fast(o.e, am, aex);
     return body_position_from_anomalies(o, turns, am, aex, pi, dospi);
 }
 
-double mean_anomaly_fast(double tiempo, const Orbit& orbit, double dospi) {
-    return reduce_mean_anomaly_fast(((tiempo - orbit.t) * orbit.vn) + orbit.ame, dospi);
+double mean_anomaly_fast(double tiempo, const Orbit& orbit, const TurnSteps& steps) {
+    return reduce_mean_anomaly_steps(((tiempo - orbit.t) * orbit.vn) + orbit.ame, steps);
 }
 
 BodyPosition body_position_from_anomalies(const Orbit& orbit, const OrbitTurns& turns, double am, double aex,

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <array>
+#include <cstdint>
+
 // Two-body orbit position: Kepler's equation and the two axis rotations.
 // Every argument is passed by reference and the results come back through the output arguments, so a
 // caller reads each call exactly as the formula on paper.
@@ -101,6 +104,33 @@ struct BodyPosition {
 inline constexpr double kMaxReducible = 0x1p56;
 double reduce_mean_anomaly(double am, double dospi);
 
+// What the steps of dospi do to a value whose binary exponent is shift above dospi's (1 to
+// kMaxTurnShift); see skip_turns in orbit.cpp. In units of the value's last place: dospi is m plus a
+// fraction, each step takes away c (when the fraction is exactly one half, c holds for an even value
+// only), and g is 1 when the fraction is not zero. inverse is 1 / c, for predicting a count of steps.
+struct TurnRange {
+    int64_t m;
+    int64_t c;
+    int64_t g;
+    bool tie;
+    double inverse;
+};
+inline constexpr int kMaxTurnShift = 60;
+TurnRange turn_range(int shift, double dospi);
+
+// room / range.c (room from 0 to 2^53, range.c at least 1) without a division.
+int64_t quotient_of_steps(int64_t room, const TurnRange& range);
+
+// The ranges of one dospi, formed once per run.
+struct TurnSteps {
+    double dospi;
+    std::array<TurnRange, kMaxTurnShift + 1> ranges;  // by shift; ranges[0] is not used
+};
+TurnSteps turn_steps(double dospi);
+
+// reduce_mean_anomaly_fast(am, steps.dospi), bit for bit, with the constants of each range looked up.
+double reduce_mean_anomaly_steps(double am, const TurnSteps& steps);
+
 // One step of dospi at a time: the cost grows with the number of turns.
 double reduce_mean_anomaly_literal(double am, double dospi);
 
@@ -124,6 +154,6 @@ BodyPosition body_position_fast(double tiempo, const Orbit& orbit, const OrbitTu
 // body_position_fast in its three stages, so that a batch of rows can take each stage across the batch:
 // the reduced mean anomaly at tiempo (days), then kepler, then the position from the two anomalies
 // (radians).
-double mean_anomaly_fast(double tiempo, const Orbit& orbit, double dospi);
+double mean_anomaly_fast(double tiempo, const Orbit& orbit, const TurnSteps& steps);
 BodyPosition body_position_from_anomalies(const Orbit& orbit, const OrbitTurns& turns, double am, double aex,
                                           double pi, double dospi);

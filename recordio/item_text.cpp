@@ -150,13 +150,23 @@ bool scaled_digits(double x, ScaledDigits& d) {
     return false;
 }
 
+void two_digits(uint32_t v, char* out) {
+    out[0] = static_cast<char>('0' + (v / 10));
+    out[1] = static_cast<char>('0' + (v % 10));
+}
+
+void four_digits(uint32_t v, char* out) {
+    two_digits(v / 100, out);
+    two_digits(v % 100, out + 2);
+}
+
+// The digits in short independent pieces rather than one chain of nine divisions by ten.
 NineDigits digits_of(const ScaledDigits& scaled) {
     NineDigits d{};
-    uint32_t q = scaled.q;
-    for (int i = 8; i >= 0; --i) {
-        d.digits[i] = static_cast<char>('0' + (q % 10));
-        q /= 10;
-    }
+    const uint32_t low_eight = scaled.q % 100000000;
+    d.digits[0] = static_cast<char>('0' + (scaled.q / 100000000));
+    four_digits(low_eight / 10000, d.digits + 1);
+    four_digits(low_eight % 10000, d.digits + 5);
     d.count = 9;
     d.exponent = scaled.exponent;
     drop_trailing_zeros(d);

@@ -50,9 +50,10 @@ void daily_rows_fast(const RunGeometry& run, const double* tiempos, int count, D
     for (int k = 0; k < count; ++k) {
         exce[2 * k] = run.target.e;
         exce[(2 * k) + 1] = run.observer.e;
-        am[2 * k] = mean_anomaly_fast(tiempos[k], run.target, run.steps);
-        am[(2 * k) + 1] = mean_anomaly_fast(tiempos[k], run.observer, run.steps);
+        am[2 * k] = unreduced_mean_anomaly(tiempos[k], run.target);
+        am[(2 * k) + 1] = unreduced_mean_anomaly(tiempos[k], run.observer);
     }
+    reduce_mean_anomaly_lanes(am, 2 * count, run.steps);
     kepler_lanes(exce, am, aex, 2 * count);
     for (int k = 0; k < count; ++k) {
         const BodyPosition body2 =

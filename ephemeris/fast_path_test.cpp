@@ -255,6 +255,28 @@ TEST(FastReduction, CountsStepsWithoutADivisionExactly) {
     }
 }
 
+TEST(FastReduction, LanesMatchOneValueAtATime) {
+    // Lanes of every count with magnitudes from 2^-40 to beyond 2^56 side by side, so that lanes finish
+    // after different numbers of ranges; both signs, and the values that end at once or become NaN.
+    const double special[] = {0.0, -0.0, kDospi, -1e-17, kNaN, kInf, -kInf, std::nextafter(kMaxReducible, kInf)};
+    std::mt19937_64 random(29);
+    for (int round = 0; round < 100000; ++round) {
+        const int lanes = 1 + (round % kMaxKeplerLanes);
+        double am[kMaxKeplerLanes], given[kMaxKeplerLanes];
+        for (int k = 0; k < lanes; ++k) {
+            const int magnitude = static_cast<int>(random() % 98) - 40;
+            given[k] = (random() % 16 == 0) ? special[random() % 8] : in_binade(random, magnitude);
+            given[k] = (random() % 2 == 0) ? given[k] : -given[k];
+            am[k] = given[k];
+        }
+        reduce_mean_anomaly_lanes(am, lanes, kSteps);
+        for (int k = 0; k < lanes; ++k) {
+            ASSERT_EQ(bits(am[k]), bits(reduce_mean_anomaly_steps(given[k], kSteps)))
+                << "lane " << k << " of " << lanes << ": " << where(0.0, given[k]);
+        }
+    }
+}
+
 TEST(FastReduction, ResultIsInOneTurnAtEveryMagnitude) {
     std::mt19937_64 random(17);
     for (int k = -40; k <= 55; ++k) {

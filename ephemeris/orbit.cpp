@@ -291,6 +291,38 @@ double reduce_mean_anomaly_steps(double am, const TurnSteps& steps) {
     return am;
 }
 
+void reduce_mean_anomaly_lanes(double* am, int lanes, const TurnSteps& steps) {
+    const double dospi = steps.dospi;
+    int open[kMaxKeplerLanes];  // the lanes still being reduced
+    int open_count = 0;
+    for (int lane = 0; lane < lanes; ++lane) {
+        if (std::fabs(am[lane]) > kMaxReducible) {
+            am[lane] = std::numeric_limits<double>::quiet_NaN();
+        } else {
+            open[open_count++] = lane;
+        }
+    }
+    // The two loops of reduce_mean_anomaly_steps as one: a step down never leaves a value below zero and
+    // a step up never one above dospi, so a lane takes steps of one kind only, in the same order.
+    while (open_count > 0) {
+        int still_open = 0;
+        for (int k = 0; k < open_count; ++k) {
+            double& y = am[open[k]];
+            if (y > dospi) {
+                y = skip_turns(y, steps);
+                y = y - dospi;
+            } else if (y < 0.0) {
+                y = -skip_turns(-y, steps);
+                y = y + dospi;
+            } else {
+                continue;  // reduced (or NaN)
+            }
+            open[still_open++] = open[k];
+        }
+        open_count = still_open;
+    }
+}
+
 BodyPosition body_position(double tiempo, const Orbit& orbit, double pi, double dospi) {
     if constexpr (kLiteralPath) {
         return body_position_literal(tiempo, orbit, pi, dospi);
@@ -319,14 +351,14 @@ BodyPosition body_position_literal(double tiempo, const Orbit& orbit, double pi,
 BodyPosition body_position_fast(double tiempo, const Orbit& orbit, const OrbitTurns& turns, double pi,
                                 double dospi) {
     Orbit o = orbit;
-    double am = reduce_mean_anomaly_fast(((tiempo - o.t) * o.vn) + o.ame, dospi);
+    double am = reduce_mean_anomaly_fast(unreduced_mean_anomaly(tiempo, o), dospi);
     double aex;
     kepler_fast(o.e, am, aex);
     return body_position_from_anomalies(o, turns, am, aex, pi, dospi);
 }
 
-double mean_anomaly_fast(double tiempo, const Orbit& orbit, const TurnSteps& steps) {
-    return reduce_mean_anomaly_steps(((tiempo - orbit.t) * orbit.vn) + orbit.ame, steps);
+double unreduced_mean_anomaly(double tiempo, const Orbit& orbit) {
+    return ((tiempo - orbit.t) * orbit.vn) + orbit.ame;
 }
 
 BodyPosition body_position_from_anomalies(const Orbit& orbit, const OrbitTurns& turns, double am, double aex,

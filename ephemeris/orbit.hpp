@@ -131,6 +131,10 @@ TurnSteps turn_steps(double dospi);
 // reduce_mean_anomaly_fast(am, steps.dospi), bit for bit, with the constants of each range looked up.
 double reduce_mean_anomaly_steps(double am, const TurnSteps& steps);
 
+// reduce_mean_anomaly_steps on up to kMaxKeplerLanes values at once, in place, a range of each open
+// value before the next range of any: the reductions of a batch of rows do not wait for each other.
+void reduce_mean_anomaly_lanes(double* am, int lanes, const TurnSteps& steps);
+
 // One step of dospi at a time: the cost grows with the number of turns.
 double reduce_mean_anomaly_literal(double am, double dospi);
 
@@ -151,9 +155,9 @@ BodyPosition body_position_literal(double tiempo, const Orbit& orbit, double pi,
 BodyPosition body_position_fast(double tiempo, const Orbit& orbit, const OrbitTurns& turns, double pi,
                                 double dospi);
 
-// body_position_fast in its three stages, so that a batch of rows can take each stage across the batch:
-// the reduced mean anomaly at tiempo (days), then kepler, then the position from the two anomalies
-// (radians).
-double mean_anomaly_fast(double tiempo, const Orbit& orbit, const TurnSteps& steps);
+// body_position_fast in its stages, so that a batch of rows can take each stage across the batch: the
+// mean anomaly at tiempo (days) before its reduction, then the reduction and kepler, then the position
+// from the two anomalies (radians).
+double unreduced_mean_anomaly(double tiempo, const Orbit& orbit);
 BodyPosition body_position_from_anomalies(const Orbit& orbit, const OrbitTurns& turns, double am, double aex,
                                           double pi, double dospi);

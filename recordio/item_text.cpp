@@ -103,73 +103,79 @@ constexpr auto kPowersOfTen = [] {
     return powers;
 }();
 
+// The decimal exponents the integer way takes, and the doubles nearest their powers of ten.
+constexpr int kLowestExponent = 8 - kMaxScale;
+constexpr int kHighestExponent = 8;
+constexpr std::array<double, kHighestExponent - kLowestExponent + 2> kDecades = {
+    1e-14, 1e-13, 1e-12, 1e-11, 1e-10, 1e-9, 1e-8, 1e-7, 1e-6, 1e-5, 1e-4, 1e-3, 1e-2,
+    1e-1,  1e0,   1e1,   1e2,   1e3,   1e4,  1e5,  1e6,  1e7,  1e8,  1e9};
+
 // The exact way for most values, all in integers: x = m 2^e with m < 2^53, so x 10^s = (m 10^s) 2^e,
 // and m 10^s < 2^53 10^22 < 2^127 is an exact 128-bit product. Shifting it right by -e gives the whole
-// part, the bits shifted off the remainder, compared with one half for ties to even. s is chosen so the
-// whole part has nine digits: from the binary exponent, the decimal exponent k is one of two values,
-// and the larger s is tried first. Returns false outside the range where every step is exact: x from
-// about 1E-14 (s at most 22) up to 1E+09 (s at least 0, so -e is a right shift), normal x only.
+// part, the bits shifted off the remainder, compared with one half for ties to even. s = 8 - k, with
+// k the decimal exponent of x, gives the whole part nine digits. From the binary exponent, k is one of
+// two values, told apart by a comparison with the power of ten between them; where that power is not a
+// double the comparison can be wrong for x next to it, which the check of the nine digits catches.
+// Returns false outside the range where every step is exact: x from 1E-14 (s at most 22) up to 1E+09
+// (s at least 0, so -e is a right shift), normal x only; and for that rare x.
 bool scaled_digits(double x, ScaledDigits& d) {
     const uint64_t x_bits = std::bit_cast<uint64_t>(x);
     const auto biased = static_cast<int>(x_bits >> 52);
-    if (biased == 0) {
-        return false;  // subnormal
+    const int shift = 1075 - biased;  // x = m 2^-shift
+    // floor(log2(x) log10(2)) is the decimal exponent or one less; 78913 / 2^18 is log10(2) closely
+    // enough over the exponents taken here.
+    const int k_low = ((biased - 1023) * 78913) >> 18;
+    if (biased == 0 || k_low < kLowestExponent - 1 || k_low > kHighestExponent) {
+        return false;
+    }
+    const std::size_t next_decade = static_cast<std::size_t>(k_low + 1 - kLowestExponent);
+    const int k = (next_decade < kDecades.size() && x >= kDecades[next_decade]) ? k_low + 1 : k_low;
+    const int s = 8 - k;
+    if (s < 0 || s > kMaxScale) {
+        return false;
     }
     const uint64_t m = (x_bits & ((uint64_t{1} << 52) - 1)) | (uint64_t{1} << 52);
-    const int shift = 1075 - biased;  // x = m 2^-shift
-    // floor(log2(x) log10(2)) is the decimal exponent or one less; 78913 / 2^18 is log10(2) to 6 digits,
-    // close enough over the exponents taken here.
-    const int binary_exponent = biased - 1023;
-    const int k_low = (binary_exponent * 78913) >> 18;
-    for (int s = 8 - k_low; s >= 7 - k_low; --s) {
-        if (s < 0 || s > kMaxScale || shift < 1 || shift > 127) {
-            return false;
-        }
-        const unsigned __int128 scaled = static_cast<unsigned __int128>(m) * kPowersOfTen[static_cast<std::size_t>(s)];
-        const unsigned __int128 whole = scaled >> shift;
-        if (whole >= 1000000000) {
-            continue;  // the decimal exponent is one more: one digit less after the point
-        }
-        if (whole < 100000000) {
-            return false;  // not reached while the estimate of k is never above k
-        }
-        const unsigned __int128 rest = scaled - (whole << shift);
-        const unsigned __int128 half = static_cast<unsigned __int128>(1) << (shift - 1);
-        auto q = static_cast<uint32_t>(whole);
-        if (rest > half || (rest == half && q % 2 == 1)) {
-            ++q;
-        }
-        d.exponent = 8 - s;
-        if (q == 1000000000) {  // 999999999.5 rounds up to 1.E+09
-            q = 100000000;
-            ++d.exponent;
-        }
-        d.q = q;
-        return true;
+    const unsigned __int128 scaled = static_cast<unsigned __int128>(m) * kPowersOfTen[static_cast<std::size_t>(s)];
+    const unsigned __int128 whole = scaled >> shift;
+    if (whole < 100000000 || whole >= 1000000000) {
+        return false;
     }
-    return false;
+    const unsigned __int128 rest = scaled - (whole << shift);
+    const unsigned __int128 half = static_cast<unsigned __int128>(1) << (shift - 1);
+    auto q = static_cast<uint32_t>(whole);
+    // Up, or to even at the tie; as arithmetic rather than a branch, which would go either way at random.
+    q += static_cast<uint32_t>(rest > half) | (static_cast<uint32_t>(rest == half) & (q % 2));
+    d.exponent = k;
+    if (q == 1000000000) {  // 999999999.5 rounds up to 1.E+09
+        q = 100000000;
+        ++d.exponent;
+    }
+    d.q = q;
+    return true;
 }
 
-void two_digits(uint32_t v, char* out) {
-    out[0] = static_cast<char>('0' + (v / 10));
-    out[1] = static_cast<char>('0' + (v % 10));
+// The eight decimal digits of v (below 10^8), each in one byte (0 to 9) in the order they are written,
+// as one little-endian integer: the division by ten is done on all the lanes at once, by multiplying with
+// a rounded-up reciprocal that is exact over the values a lane can hold (a lane never carries into the
+// next). Stored in one piece, the digits are then read back in one piece.
+static_assert(std::endian::native == std::endian::little, "the digits are stored as a little-endian integer");
+uint64_t eight_digits(uint32_t v) {
+    const uint64_t fours = (v / 10000) | (uint64_t{v % 10000} << 32);  // two lanes of 0 to 9999
+    const uint64_t hundreds = ((fours * 10486) >> 20) & 0x0000007F0000007F;  // lane / 100
+    const uint64_t twos = ((fours - (hundreds * 100)) << 16) | hundreds;   // four lanes of 0 to 99
+    const uint64_t tens = ((twos * 103) >> 10) & 0x000F000F000F000F;       // lane / 10
+    return ((twos - (tens * 10)) << 8) | tens;                             // eight lanes of 0 to 9
 }
 
-void four_digits(uint32_t v, char* out) {
-    two_digits(v / 100, out);
-    two_digits(v % 100, out + 2);
-}
-
-// The digits in short independent pieces rather than one chain of nine divisions by ten.
 NineDigits digits_of(const ScaledDigits& scaled) {
     NineDigits d{};
-    const uint32_t low_eight = scaled.q % 100000000;
+    const uint64_t rest = eight_digits(scaled.q % 100000000);
+    const uint64_t text = rest | 0x3030303030303030;  // '0' in every byte
     d.digits[0] = static_cast<char>('0' + (scaled.q / 100000000));
-    four_digits(low_eight / 10000, d.digits + 1);
-    four_digits(low_eight % 10000, d.digits + 5);
-    d.count = 9;
+    std::memcpy(d.digits + 1, &text, sizeof text);
+    // The last digits are the high bytes: each zero byte among them is a trailing zero.
+    d.count = 9 - (std::countl_zero(rest) / 8);
     d.exponent = scaled.exponent;
-    drop_trailing_zeros(d);
     return d;
 }
 

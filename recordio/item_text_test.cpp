@@ -146,6 +146,17 @@ TEST(ItemTextAgreement, MatchesTheCConversionOverTheIntegerRange) {
         const double x = in_binade(random, -52 + (i % 86));
         ASSERT_EQ(item(x), expected(x)) << "bits " << std::bit_cast<uint64_t>(x);
     }
+    // The doubles around each power of ten, where the decimal exponent changes (and where the power
+    // itself is not a double, which side of it the nearest double lies on).
+    for (int exponent = -16; exponent <= 10; ++exponent) {
+        double x = std::pow(10.0, exponent);
+        for (int k = 0; k < 4; ++k) {
+            x = std::nextafter(x, 0.0);
+        }
+        for (int k = 0; k < 9; ++k, x = std::nextafter(x, INFINITY)) {
+            ASSERT_EQ(item(x), expected(x)) << "bits " << std::bit_cast<uint64_t>(x);
+        }
+    }
     for (int i = 0; i < 20000; ++i) {
         const double x = std::bit_cast<double>(random() & ((uint64_t{1} << 52) - 1));
         ASSERT_EQ(item(-x), expected(-x)) << "bits " << std::bit_cast<uint64_t>(x);

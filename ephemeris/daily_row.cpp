@@ -45,21 +45,23 @@ void daily_rows(const RunGeometry& run, const double* tiempos, int count, DailyR
 }
 
 void daily_rows_fast(const RunGeometry& run, const double* tiempos, int count, DailyRow* rows) {
-    // Lane 2k is the target on day k, lane 2k + 1 the observer.
+    // Lanes 0 to count - 1 are the target on each day, lanes count to 2 count - 1 the observer.
     double exce[kMaxKeplerLanes] = {}, am[kMaxKeplerLanes] = {}, aex[kMaxKeplerLanes] = {};
     for (int k = 0; k < count; ++k) {
-        exce[2 * k] = run.target.e;
-        exce[(2 * k) + 1] = run.observer.e;
-        am[2 * k] = unreduced_mean_anomaly(tiempos[k], run.target);
-        am[(2 * k) + 1] = unreduced_mean_anomaly(tiempos[k], run.observer);
+        exce[k] = run.target.e;
+        exce[count + k] = run.observer.e;
+        am[k] = unreduced_mean_anomaly(tiempos[k], run.target);
+        am[count + k] = unreduced_mean_anomaly(tiempos[k], run.observer);
     }
     reduce_mean_anomaly_lanes(am, 2 * count, run.steps);
     kepler_lanes(exce, am, aex, 2 * count);
+    BodyPosition body2[kBatchRows], body1[kBatchRows];
+    body_positions_from_anomalies(run.target, run.target_turns, am, aex, count, run.pi, run.dospi, body2);
+    body_positions_from_anomalies(run.observer, run.observer_turns, am + count, aex + count, count, run.pi,
+                                  run.dospi, body1);
+    ApparentPlace places[kBatchRows];
+    apparent_places_fast(body2, body1, count, run.equator, run.pi, run.dospi, places);
     for (int k = 0; k < count; ++k) {
-        const BodyPosition body2 =
-            body_position_from_anomalies(run.target, run.target_turns, am[2 * k], aex[2 * k], run.pi, run.dospi);
-        const BodyPosition body1 = body_position_from_anomalies(run.observer, run.observer_turns, am[(2 * k) + 1],
-                                                                aex[(2 * k) + 1], run.pi, run.dospi);
-        rows[k] = row_of(tiempos[k], body2, apparent_place_fast(body2, body1, run.equator, run.pi, run.dospi));
+        rows[k] = row_of(tiempos[k], body2[k], places[k]);
     }
 }

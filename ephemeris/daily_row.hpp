@@ -42,6 +42,7 @@ DailyRow daily_row_fast(const RunGeometry& run, double tiempo);
 // Kepler chains of both bodies over the whole batch advance in lockstep, and each later stage runs
 // across the batch.
 inline constexpr int kBatchRows = kMaxKeplerLanes / 2;
+static_assert(kBatchRows <= kMaxPlaces);
 
 // rows[k] = daily_row(run, tiempos[k]) for k below count (1 to kBatchRows).
 void daily_rows(const RunGeometry& run, const double* tiempos, int count, DailyRow* rows);

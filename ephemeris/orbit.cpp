@@ -95,16 +95,38 @@ double skip_turns(double y, const TurnSteps& steps) {
     return can_skip(shift, steps.dospi) ? skip_in_range(y, steps.ranges[static_cast<std::size_t>(shift)]) : y;
 }
 
-// Position in the orbital plane from the reduced mean anomaly and the eccentric anomaly.
-void plane_position(const Orbit& o, double pi, double dospi, BodyPosition& b, double& x, double& y, double& z) {
-    b.r = (1.0 - (std::cos(b.aex) * o.e)) * o.a;
+// The steps from the two anomalies to the position, each a function of the ones before, so that a batch
+// of rows can take each step across all its lanes.
+void radius(const Orbit& o, BodyPosition& b) { b.r = (1.0 - (std::cos(b.aex) * o.e)) * o.a; }
+
+void true_anomaly(const Orbit& o, double pi, double dospi, BodyPosition& b) {
     b.f = std::acos(((o.p / b.r) - 1.0) / o.e);
     if (b.am > pi) {
         b.f = dospi - b.f;
     }
+}
+
+void position_in_plane(const BodyPosition& b, double& x, double& y, double& z) {
     x = std::cos(b.f) * b.r;
     y = std::sin(b.f) * b.r;
     z = 0.0;
+}
+
+// Position in the orbital plane from the reduced mean anomaly and the eccentric anomaly.
+void plane_position(const Orbit& o, double pi, double dospi, BodyPosition& b, double& x, double& y, double& z) {
+    radius(o, b);
+    true_anomaly(o, pi, dospi, b);
+    position_in_plane(b, x, y, z);
+}
+
+// The position in the plane turned to the ecliptic by -w, -ync and -od.
+void ecliptic_position(const OrbitTurns& turns, BodyPosition& b) {
+    double x, y, z;
+    position_in_plane(b, x, y, z);
+    double xp, yp, zp, xr, yr, zr;
+    rotaz_cs(x, y, z, turns.w, xp, yp, zp);
+    rotax_cs(xp, yp, zp, turns.ync, xr, yr, zr);
+    rotaz_cs(xr, yr, zr, turns.od, b.xe, b.ye, b.ze);
 }
 
 }  // namespace
@@ -366,11 +388,24 @@ BodyPosition body_position_from_anomalies(const Orbit& orbit, const OrbitTurns& 
     BodyPosition b{};
     b.am = am;
     b.aex = aex;
-    double x, y, z;
-    plane_position(orbit, pi, dospi, b, x, y, z);
-    double xp, yp, zp, xr, yr, zr;
-    rotaz_cs(x, y, z, turns.w, xp, yp, zp);
-    rotax_cs(xp, yp, zp, turns.ync, xr, yr, zr);
-    rotaz_cs(xr, yr, zr, turns.od, b.xe, b.ye, b.ze);
+    radius(orbit, b);
+    true_anomaly(orbit, pi, dospi, b);
+    ecliptic_position(turns, b);
     return b;
+}
+
+void body_positions_from_anomalies(const Orbit& orbit, const OrbitTurns& turns, const double* am,
+                                   const double* aex, int lanes, double pi, double dospi, BodyPosition* b) {
+    for (int k = 0; k < lanes; ++k) {
+        b[k] = BodyPosition{};
+        b[k].am = am[k];
+        b[k].aex = aex[k];
+        radius(orbit, b[k]);
+    }
+    for (int k = 0; k < lanes; ++k) {
+        true_anomaly(orbit, pi, dospi, b[k]);
+    }
+    for (int k = 0; k < lanes; ++k) {
+        ecliptic_position(turns, b[k]);
+    }
 }

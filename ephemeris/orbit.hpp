@@ -161,3 +161,7 @@ BodyPosition body_position_fast(double tiempo, const Orbit& orbit, const OrbitTu
 double unreduced_mean_anomaly(double tiempo, const Orbit& orbit);
 BodyPosition body_position_from_anomalies(const Orbit& orbit, const OrbitTurns& turns, double am, double aex,
                                           double pi, double dospi);
+// b[k] = body_position_from_anomalies(orbit, turns, am[k], aex[k], pi, dospi) for lanes lanes of one
+// orbit, each step taken across all the lanes before the next.
+void body_positions_from_anomalies(const Orbit& orbit, const OrbitTurns& turns, const double* am,
+                                   const double* aex, int lanes, double pi, double dospi, BodyPosition* b);

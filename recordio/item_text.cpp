@@ -21,7 +21,7 @@ std::size_t append(char* out, std::size_t at, const char* text) {
 // A positive number rounded to nine significant digits: its digits without trailing zeros, and the
 // decimal exponent of the first digit.
 struct NineDigits {
-    char digits[17];
+    char digits[20];
     int count;
     int exponent;
 };
@@ -195,8 +195,12 @@ NineDigits nine_digits(double x) {
     return d;
 }
 
+// Copies nine characters whatever count is and moves on by count: a copy of fixed size is a single move
+// rather than a call. What lies past count is written over by the rest of the item or left past its
+// end: an item never reaches beyond 21 of its kItemTextCapacity bytes this way, and digits has room to
+// be read nine characters from any of the first ten.
 std::size_t put_digits(char* out, std::size_t at, const char* digits, int count) {
-    std::memcpy(out + at, digits, static_cast<std::size_t>(count));
+    std::memcpy(out + at, digits, 9);
     return at + static_cast<std::size_t>(count);
 }
 

@@ -92,6 +92,8 @@ interrupted_in_a_batch() {
         rm -rf "$dir" && mkdir -p "$dir/fast" "$dir/literal"
         printf '%s\n%s\n%s\n%s\n' "$mars" "$earth" 2451545.0 100000000 >"$dir/fast/DATOS.DAT"
         (cd "$dir/fast" && exec "$fast" 2>report) &
+        # Once rows are being written (the traps are set by then), at some moment a little later.
+        until [ -s "$dir/fast/ZEPO.DAT" ] || ! kill -0 $! 2>/dev/null; do sleep 0.01; done
         sleep 0.$((RANDOM % 3 + 1))
         kill -INT $!
         status=0

@@ -51,5 +51,76 @@ same_output zero_semi_major_axis "${mars/1.52371034/0.0}" "$earth" 2451545.0 50
 same_output same_orbit_twice "$earth" "$earth" 2451545.0 50
 same_output no_rows "$mars" "$earth" 2451545.0 0
 
+# Batch edges: the rows are computed eight at a time and written one by one.
+for nc in 1 7 8 9 21; do
+    same_output "rows_$nc" "$mars" "$earth" 2451545.0 "$nc"
+done
+
+# same_ending NAME NC WRAPPER: both programs on the Mars example started through WRAPPER (a shell
+# command that ends with "exec"), in a directory that may already hold a ZEPO.DAT; the exit status,
+# the report and the bytes left in ZEPO.DAT must agree.
+same_ending() {
+    local name=$1 dir status
+    for program in fast literal; do
+        dir=$work/$name/$program
+        mkdir -p "$dir"
+        printf '%s\n%s\n%s\n%s\n' "$mars" "$earth" 2451545.0 "$2" >"$dir/DATOS.DAT"
+        status=0
+        (cd "$dir" && eval "$3 \"${!program}\"") 2>"$dir/report" || status=$?
+        echo "$status" >"$dir/status"
+    done
+    for file in status report ZEPO.DAT; do
+        if ! cmp -s "$work/$name/fast/$file" "$work/$name/literal/$file"; then
+            failed=$((failed + 1))
+            echo "FAILED: $name: $file differs from the literal program's"
+            return
+        fi
+    done
+    passed=$((passed + 1))
+}
+
+# A refused first row, and a file-size limit that refuses the eleventh row, the third of its batch.
+same_ending write_to_full_device 20 'ln -s /dev/full ZEPO.DAT; exec'
+same_ending file_size_limit 40 'ulimit -f 1; trap "" XFSZ; exec'
+
+# An interrupt at some moment of a long run: ZEPO.DAT must hold whole rows, the same as the literal
+# program writes for that many rows. The moment is not chosen, so the run is repeated until the last
+# row written is not the last of its batch.
+interrupted_in_a_batch() {
+    local dir=$work/interrupted rows status
+    for attempt in 1 2 3 4 5 6; do
+        rm -rf "$dir" && mkdir -p "$dir/fast" "$dir/literal"
+        printf '%s\n%s\n%s\n%s\n' "$mars" "$earth" 2451545.0 100000000 >"$dir/fast/DATOS.DAT"
+        (cd "$dir/fast" && exec "$fast" 2>report) &
+        # Once rows are being written (the traps are set by then), at some moment a little later.
+        until [ -s "$dir/fast/ZEPO.DAT" ] || ! kill -0 $! 2>/dev/null; do sleep 0.01; done
+        sleep 0.$((RANDOM % 3 + 1))
+        kill -INT $!
+        status=0
+        wait $! || status=$?
+        rows=$(grep -c '^  2[0-9]\{6\}\.' "$dir/fast/ZEPO.DAT" || true)
+        if [ "$status" -ne 1 ] || [ "$(cat "$dir/fast/report")" != Interrupt ]; then
+            failed=$((failed + 1))
+            echo "FAILED: interrupted: status $status, report $(cat "$dir/fast/report")"
+            return
+        fi
+        printf '%s\n%s\n%s\n%s\n' "$mars" "$earth" 2451545.0 "$rows" >"$dir/literal/DATOS.DAT"
+        (cd "$dir/literal" && "$literal")
+        if ! cmp -s "$dir/fast/ZEPO.DAT" "$dir/literal/ZEPO.DAT"; then
+            failed=$((failed + 1))
+            echo "FAILED: interrupted after $rows rows: not the literal program's first $rows rows"
+            return
+        fi
+        echo "interrupted after $rows rows"
+        if [ $((rows % 8)) -ne 0 ]; then
+            passed=$((passed + 1))
+            return
+        fi
+    done
+    echo "note: every interrupt fell on the end of a batch"
+    passed=$((passed + 1))
+}
+interrupted_in_a_batch
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

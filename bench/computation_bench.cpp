@@ -59,7 +59,11 @@ void reduce_turns(benchmark::State& state) {
 
 void BM_ReduceFast(benchmark::State& state) { reduce_turns<reduce_mean_anomaly_fast>(state); }
 void BM_ReduceLiteral(benchmark::State& state) { reduce_turns<reduce_mean_anomaly_literal>(state); }
+const TurnSteps kSteps = turn_steps(kDospi);
+double reduce_with_steps(double am, double) { return reduce_mean_anomaly_steps(am, kSteps); }
+void BM_ReduceSteps(benchmark::State& state) { reduce_turns<reduce_with_steps>(state); }
 BENCHMARK(BM_ReduceFast)->Arg(1)->Arg(1000)->Arg(1000000)->Arg(int64_t{1} << 52);
+BENCHMARK(BM_ReduceSteps)->Arg(1)->Arg(1000)->Arg(1000000)->Arg(int64_t{1} << 52);
 BENCHMARK(BM_ReduceLiteral)->Arg(1)->Arg(1000)->Arg(1000000);
 
 Orbit orbit_of(double a, double e, double ync, double w, double od, double ame, double t) {

@@ -1,5 +1,7 @@
 // The floor for a run: writes the bytes of a finished ZEPO.DAT again with one write(2) per row and
-// nothing else, and prints the rows and the seconds that the writing took.
+// nothing else, and prints the rows and the seconds that the writing took. Like ephem, it writes over
+// an existing OUTPUT from its start and cuts it after the last row; OUTPUT may be INPUT itself, which is
+// read whole first.
 //   plain_rows INPUT OUTPUT LINES_PER_ROW
 
 #include <chrono>
@@ -38,7 +40,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     const int lines_per_row = std::atoi(argv[3]);
-    const int fd = ::open(argv[2], O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int fd = ::open(argv[2], O_WRONLY | O_CREAT, 0644);
     if (fd < 0 || lines_per_row < 1) {
         std::perror(argv[2]);
         return 1;
@@ -60,6 +62,10 @@ int main(int argc, char** argv) {
         ++rows;
     }
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    if (::ftruncate(fd, static_cast<off_t>(at)) != 0) {
+        std::perror(argv[2]);
+        return 1;
+    }
     ::close(fd);
     std::printf("%ld %.6f\n", rows, took.count());
     return 0;

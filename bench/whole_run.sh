@@ -1,18 +1,22 @@
 #!/usr/bin/env bash
-# Whole runs of ephem side by side, all measured in this one run of the script:
-#   - rows per second of ephem and of its literal build (every shortcut off) on the shipped example,
-#     their ratio, and whether the two ZEPO.DAT files are the same bytes;
-#   - the ratio to a plain loop that writes the same bytes with one write(2) per row;
-#   - the time per row when the run starts a million days after the epoch, against at the epoch;
-#   - peak memory at 10 rows and at the full row count;
-#   - a run whose mean anomaly cannot be reduced (zero semi-major axis).
+# Whole runs of ephem side by side, all measured in this one run of the script, as medians of REPEAT runs:
+#   - the floor ratio on the shipped example: ephem's time over that of a plain loop that writes the same
+#     bytes with one write(2) per row (bench/plain_rows), the two run in pairs over the same existing
+#     ZEPO.DAT, since the cost of a write moves with the state of the file;
+#   - with BASELINE set to another build of ephem (an older commit, say): its floor ratio, and its time
+#     over ephem's on each input, in pairs: the example, a start a million days after the epoch,
+#     eccentricities 0.9 and 1.2, a zero semi-major axis and the comet example;
+#   - whether the literal build (every shortcut off) writes the same bytes, and its speed;
+#   - the time per row a million days after the epoch against at the epoch;
+#   - peak memory at 10 rows and at the full row count.
 # Builds build-perf (with the benchmarks) and build-perf-literal (EPHEM_LITERAL=ON) beside the sources.
-#   bench/whole_run.sh [ROWS]        (ROWS defaults to 1000000; REPEAT=n takes the best of n timings)
+#   [BASELINE=/tmp/perf-base/ephem] [REPEAT=5] bench/whole_run.sh [ROWS]     (ROWS defaults to 1000000)
 set -euo pipefail
 
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 rows=${1:-1000000}
-repeat=${REPEAT:-3}
+repeat=${REPEAT:-5}
+baseline=${BASELINE:-}
 fast_build=$source_dir/build-perf
 literal_build=$source_dir/build-perf-literal
 
@@ -30,41 +34,41 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 example=$source_dir/examples/mars/DATOS.DAT
 
-# datos DIR TINI NC [SEMI_MAJOR_AXIS]: the shipped example with another start time, row count and, when
-# given, another semi-major axis of the target.
+# datos DIR TINI NC [FIELD=VALUE ...]: the shipped example with another start time and row count, and
+# fields of the target's orbit replaced (1 = a, 2 = e, ...).
 datos() {
-    mkdir -p "$1"
-    awk -v tini="$2" -v nc="$3" -v a="${4:-}" '
-        NR == 1 && a != "" { $1 = a }
+    local dir=$1 tini=$2 nc=$3
+    shift 3
+    mkdir -p "$dir"
+    awk -v tini="$tini" -v nc="$nc" -v fields="$*" '
+        BEGIN { n = split(fields, pairs, " ") }
+        NR == 1 { for (i = 1; i <= n; i++) { split(pairs[i], p, "="); $p[1] = p[2] } }
         NR == 3 { $0 = tini }
         NR == 4 { $0 = nc }
-        { print }' "$example" >"$1/DATOS.DAT"
+        { print }' "$example" >"$dir/DATOS.DAT"
+}
+
+# comet DIR NC: the comet example with another row count.
+comet() {
+    mkdir -p "$1"
+    awk -v nc="$2" 'NR == 4 { $0 = nc } { print }' "$source_dir/examples/comet/DATOS.DAT" >"$1/DATOS.DAT"
 }
 
 now_ns() { date +%s%N; }
 
-# measure DIR PROGRAM: the shortest wall time and the shortest processor time (user and system) of
-# $repeat runs of PROGRAM in DIR, in seconds. The processor time is the steadier figure on a machine that
-# others share, since it leaves out the time spent waiting for a processor.
-measure() {
-    local best="" best_cpu="" start end took cpu
-    for _ in $(seq "$repeat"); do
-        start=$(now_ns)
-        (cd "$1" && /usr/bin/time -f "%U %S" -o "$work/cpu" "$2")
-        end=$(now_ns)
-        took=$((end - start))
-        cpu=$(awk '{ printf "%.2f", $1 + $2 }' "$work/cpu")
-        if [ -z "$best" ] || [ "$took" -lt "$best" ]; then best=$took; fi
-        if [ -z "$best_cpu" ] || awk -v a="$cpu" -v b="$best_cpu" 'BEGIN { exit !(a < b) }'; then
-            best_cpu=$cpu
-        fi
-    done
-    awk -v ns="$best" -v cpu="$best_cpu" 'BEGIN { printf "%.4f %s\n", ns / 1e9, cpu }'
+# seconds DIR PROGRAM: the wall time of one run of PROGRAM in DIR.
+seconds() {
+    local start end
+    start=$(now_ns)
+    (cd "$1" && "$2")
+    end=$(now_ns)
+    awk -v ns="$((end - start))" 'BEGIN { printf "%.4f\n", ns / 1e9 }'
 }
 
-# peak_kb DIR PROGRAM: the largest resident set of one run, in KiB.
-peak_kb() { (cd "$1" && /usr/bin/time -f %M "$2" 2>&1 >/dev/null | tail -1); }
+# floor_seconds DIR LINES_PER_ROW: the plain loop over DIR/ZEPO.DAT, writing its bytes over itself.
+floor_seconds() { "$plain" "$1/ZEPO.DAT" "$1/ZEPO.DAT" "$2" | awk '{ print $2 }'; }
 
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 per_second() { awk -v n="$1" -v s="$2" 'BEGIN { printf "%.0f", n / s }'; }
 micro_per_row() { awk -v n="$1" -v s="$2" 'BEGIN { printf "%.3f", s * 1e6 / n }'; }
@@ -72,51 +76,87 @@ micro_per_row() { awk -v n="$1" -v s="$2" 'BEGIN { printf "%.3f", s * 1e6 / n }'
 epoch=2451545.0
 far=3451545.0  # a million days after the epoch
 
-echo "rows: $rows of the shipped example (examples/mars/DATOS.DAT), best of $repeat"
+echo "rows: $rows of the shipped example (examples/mars/DATOS.DAT); medians of $repeat runs"
 datos "$work/fast" "$epoch" "$rows"
 datos "$work/literal" "$epoch" "$rows"
-read -r fast_s fast_cpu < <(measure "$work/fast" "$fast")
-read -r literal_s literal_cpu < <(measure "$work/literal" "$literal")
+(cd "$work/fast" && "$fast")
+literal_s=$(seconds "$work/literal" "$literal")
 if cmp -s "$work/fast/ZEPO.DAT" "$work/literal/ZEPO.DAT"; then same=yes; else same=NO; fi
-lines=$(wc -l <"$work/fast/ZEPO.DAT")
-lines_per_row=$((lines / rows))
-read -r plain_rows plain_s < <("$plain" "$work/fast/ZEPO.DAT" "$work/plain.out" "$lines_per_row")
-for _ in $(seq $((repeat - 1))); do
-    read -r _ again < <("$plain" "$work/fast/ZEPO.DAT" "$work/plain.out" "$lines_per_row")
-    plain_s=$(awk -v a="$plain_s" -v b="$again" 'BEGIN { print (b < a) ? b : a }')
-done
-cmp -s "$work/fast/ZEPO.DAT" "$work/plain.out" || echo "warning: the plain loop wrote other bytes"
+lines_per_row=$(($(wc -l <"$work/fast/ZEPO.DAT") / rows))
+cp "$work/fast/ZEPO.DAT" "$work/expected"
+if [ -n "$baseline" ]; then datos "$work/base" "$epoch" "$rows"; (cd "$work/base" && "$baseline"); fi
 
-printf '%-44s %12s rows/s  (%s s; processor %s s, %s rows/s)\n' "ephem" "$(per_second "$rows" "$fast_s")" \
-    "$fast_s" "$fast_cpu" "$(per_second "$rows" "$fast_cpu")"
-printf '%-44s %12s rows/s  (%s s; processor %s s, %s rows/s)\n' "ephem, literal build" \
-    "$(per_second "$rows" "$literal_s")" "$literal_s" "$literal_cpu" "$(per_second "$rows" "$literal_cpu")"
-printf '%-44s %12s  (processor time %sx)\n' "speed-up over the literal build" "$(ratio "$literal_s" "$fast_s")x" \
-    "$(ratio "$literal_cpu" "$fast_cpu")"
-printf '%-44s %12s\n' "same ZEPO.DAT bytes" "$same"
-printf '%-44s %12s rows/s  (%s s, %s rows)\n' "plain loop, one write(2) per row" \
-    "$(per_second "$plain_rows" "$plain_s")" "$plain_s" "$plain_rows"
-printf '%-44s %12s\n' "ephem time / plain loop time" "$(ratio "$fast_s" "$plain_s")"
+# Pairs: ephem, then the plain loop over the file it left; the same for the baseline.
+: >"$work/pairs"
+for _ in $(seq "$repeat"); do
+    fast_s=$(seconds "$work/fast" "$fast")
+    floor_s=$(floor_seconds "$work/fast" "$lines_per_row")
+    line="$fast_s $floor_s $(ratio "$fast_s" "$floor_s")"
+    if [ -n "$baseline" ]; then
+        base_s=$(seconds "$work/base" "$baseline")
+        base_floor_s=$(floor_seconds "$work/base" "$lines_per_row")
+        line="$line $base_s $base_floor_s $(ratio "$base_s" "$base_floor_s") $(ratio "$base_s" "$fast_s")"
+    fi
+    echo "$line" >>"$work/pairs"
+done
+column_median() { awk -v c="$1" '{ print $c }' "$work/pairs" | median; }
+cmp -s "$work/fast/ZEPO.DAT" "$work/expected" || echo "warning: the plain loop or a rerun wrote other bytes"
+
+printf '%-44s %12s rows/s  (%s s)\n' "ephem" "$(per_second "$rows" "$(column_median 1)")" "$(column_median 1)"
+printf '%-44s %12s rows/s  (%s s)\n' "plain loop, one write(2) per row" \
+    "$(per_second "$rows" "$(column_median 2)")" "$(column_median 2)"
+printf '%-44s %12s\n' "floor ratio: ephem / plain loop, paired" "$(column_median 3)"
+if [ -n "$baseline" ]; then
+    cmp -s "$work/base/ZEPO.DAT" "$work/expected" || echo "warning: the baseline wrote other bytes"
+    printf '%-44s %12s rows/s  (%s s)\n' "baseline" "$(per_second "$rows" "$(column_median 4)")" \
+        "$(column_median 4)"
+    printf '%-44s %12s\n' "floor ratio of the baseline, paired" "$(column_median 6)"
+fi
+printf '%-44s %12s rows/s  (%s s, one run)\n' "ephem, literal build" "$(per_second "$rows" "$literal_s")" \
+    "$literal_s"
+printf '%-44s %12s\n' "same ZEPO.DAT bytes as the literal build" "$same"
+
+if [ -n "$baseline" ]; then
+    others=$((rows / 5))
+    echo
+    echo "baseline time / ephem time, paired, $others rows each (the example: $rows rows)"
+    printf '%-44s %12s\n' "shipped example" "$(column_median 7)x"
+    datos "$work/in/far_epoch" "$far" "$others"
+    datos "$work/in/eccentricity_0.9" "$epoch" "$others" 2=0.9
+    datos "$work/in/eccentricity_1.2" "$epoch" "$others" 2=1.2
+    datos "$work/in/zero_semi_major_axis" "$epoch" "$others" 1=0.0
+    comet "$work/in/comet" "$others"
+    for input in far_epoch eccentricity_0.9 eccentricity_1.2 zero_semi_major_axis comet; do
+        dir=$work/in/$input
+        mkdir -p "$dir/base" && cp "$dir/DATOS.DAT" "$dir/base/"
+        : >"$work/pairs"
+        for _ in $(seq "$repeat"); do
+            fast_s=$(seconds "$dir" "$fast")
+            base_s=$(seconds "$dir/base" "$baseline")
+            echo "$fast_s $base_s $(ratio "$base_s" "$fast_s")" >>"$work/pairs"
+        done
+        cmp -s "$dir/ZEPO.DAT" "$dir/base/ZEPO.DAT" || echo "warning: $input: the baseline wrote other bytes"
+        printf '%-44s %12s  (%s s against %s s)\n' "$input" "$(column_median 3)x" "$(column_median 2)" \
+            "$(column_median 1)"
+    done
+fi
 
 far_rows=$((rows / 5))
 datos "$work/near" "$epoch" "$far_rows"
 datos "$work/far" "$far" "$far_rows"
-read -r near_s _ < <(measure "$work/near" "$fast")
-read -r far_s _ < <(measure "$work/far" "$fast")
-literal_rows=$((far_rows / 10))
-datos "$work/near_literal" "$epoch" "$literal_rows"
-datos "$work/far_literal" "$far" "$literal_rows"
-read -r near_literal_s _ < <(measure "$work/near_literal" "$literal")
-read -r far_literal_s _ < <(measure "$work/far_literal" "$literal")
+: >"$work/pairs"
+for _ in $(seq "$repeat"); do
+    echo "$(seconds "$work/near" "$fast") $(seconds "$work/far" "$fast")" >>"$work/pairs"
+done
+near_s=$(column_median 1)
+far_s=$(column_median 2)
 echo
-echo "time per row, start at the epoch against a million days after it"
-printf '%-44s %8s us %8s us  ratio %s  (%s rows)\n' "ephem" "$(micro_per_row "$far_rows" "$near_s")" \
-    "$(micro_per_row "$far_rows" "$far_s")" "$(ratio "$far_s" "$near_s")" "$far_rows"
-printf '%-44s %8s us %8s us  ratio %s  (%s rows)\n' "ephem, literal build" \
-    "$(micro_per_row "$literal_rows" "$near_literal_s")" "$(micro_per_row "$literal_rows" "$far_literal_s")" \
-    "$(ratio "$far_literal_s" "$near_literal_s")" "$literal_rows"
+echo "time per row, start at the epoch against a million days after it ($far_rows rows)"
+printf '%-44s %8s us %8s us  ratio %s\n' "ephem" "$(micro_per_row "$far_rows" "$near_s")" \
+    "$(micro_per_row "$far_rows" "$far_s")" "$(ratio "$far_s" "$near_s")"
 
 datos "$work/ten" "$epoch" 10
+peak_kb() { (cd "$1" && /usr/bin/time -f %M "$2" 2>&1 >/dev/null | tail -1); }
 small_kb=$(peak_kb "$work/ten" "$fast")
 large_kb=$(peak_kb "$work/fast" "$fast")
 echo
@@ -124,10 +164,3 @@ echo "peak memory (maximum resident set)"
 printf '%-44s %8s KiB\n' "ephem, 10 rows" "$small_kb"
 printf '%-44s %8s KiB\n' "ephem, $rows rows" "$large_kb"
 printf '%-44s %8s KiB\n' "difference" "$((large_kb - small_kb))"
-
-datos "$work/zero_axis" "$epoch" "$rows" 0.0
-read -r zero_s _ < <(measure "$work/zero_axis" "$fast")
-echo
-echo "zero semi-major axis (infinite mean motion), $rows rows"
-printf '%-44s %12s rows/s  (%s s)\n' "ephem" "$(per_second "$rows" "$zero_s")" "$zero_s"
-printf "%-44s %s\n" "its first line" "$(head -1 "$work/zero_axis/ZEPO.DAT")"

@@ -26,3 +26,9 @@ ApparentPlace apparent_place(const BodyPosition& target, const BodyPosition& obs
 // The same bits with the cosine and sine of the passage formed once: equator = axis_turn(-obli).
 ApparentPlace apparent_place_fast(const BodyPosition& target, const BodyPosition& observer, const AxisTurn& equator,
                                   double pi, double dospi);
+
+// places[k] = apparent_place_fast(targets[k], observers[k], equator, pi, dospi) for count rows (at most
+// kMaxPlaces), each step taken across the rows before the next.
+inline constexpr int kMaxPlaces = 16;
+void apparent_places_fast(const BodyPosition* targets, const BodyPosition* observers, int count,
+                          const AxisTurn& equator, double pi, double dospi, ApparentPlace* places);

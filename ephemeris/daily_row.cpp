@@ -11,7 +11,7 @@ DailyRow row_of(double tiempo, const BodyPosition& target, const ApparentPlace& 
 RunGeometry run_geometry(const Orbit& target, const Orbit& observer, double obli, double pi, double dospi) {
     // The rotations are by fixed angles: their cosines and sines are formed once, not in every row.
     return RunGeometry{target, observer, orbit_turns(target), orbit_turns(observer), axis_turn(-obli), obli, pi,
-                       dospi};
+                       dospi, turn_steps(dospi)};
 }
 
 DailyRow daily_row(const RunGeometry& run, double tiempo) {
@@ -32,4 +32,36 @@ DailyRow daily_row_fast(const RunGeometry& run, double tiempo) {
     const BodyPosition body2 = body_position_fast(tiempo, run.target, run.target_turns, run.pi, run.dospi);
     const BodyPosition body1 = body_position_fast(tiempo, run.observer, run.observer_turns, run.pi, run.dospi);
     return row_of(tiempo, body2, apparent_place_fast(body2, body1, run.equator, run.pi, run.dospi));
+}
+
+void daily_rows(const RunGeometry& run, const double* tiempos, int count, DailyRow* rows) {
+    if constexpr (kLiteralPath) {
+        for (int k = 0; k < count; ++k) {
+            rows[k] = daily_row_literal(run, tiempos[k]);
+        }
+    } else {
+        daily_rows_fast(run, tiempos, count, rows);
+    }
+}
+
+void daily_rows_fast(const RunGeometry& run, const double* tiempos, int count, DailyRow* rows) {
+    // Lanes 0 to count - 1 are the target on each day, lanes count to 2 count - 1 the observer.
+    double exce[kMaxKeplerLanes] = {}, am[kMaxKeplerLanes] = {}, aex[kMaxKeplerLanes] = {};
+    for (int k = 0; k < count; ++k) {
+        exce[k] = run.target.e;
+        exce[count + k] = run.observer.e;
+        am[k] = unreduced_mean_anomaly(tiempos[k], run.target);
+        am[count + k] = unreduced_mean_anomaly(tiempos[k], run.observer);
+    }
+    reduce_mean_anomaly_lanes(am, 2 * count, run.steps);
+    kepler_lanes(exce, am, aex, 2 * count);
+    BodyPosition body2[kBatchRows], body1[kBatchRows];
+    body_positions_from_anomalies(run.target, run.target_turns, am, aex, count, run.pi, run.dospi, body2);
+    body_positions_from_anomalies(run.observer, run.observer_turns, am + count, aex + count, count, run.pi,
+                                  run.dospi, body1);
+    ApparentPlace places[kBatchRows];
+    apparent_places_fast(body2, body1, count, run.equator, run.pi, run.dospi, places);
+    for (int k = 0; k < count; ++k) {
+        rows[k] = row_of(tiempos[k], body2[k], places[k]);
+    }
 }

@@ -98,11 +98,23 @@ void ephemeris_run() {
     const RunGeometry run = run_geometry(target, observer, obli, pi, dospi);
 
     // The time is accumulated by rounded additions, never recomputed from the row number.
+    // Rows are computed a batch at a time but written one by one, each flushed before the next: a failure
+    // or a signal part way through a batch drops only rows that were never handed to the file.
     double tiempo = tini - 1.0;
-    for (int32_t pass = 0; pass < nc; ++pass) {
-        tiempo = tiempo + 1.0;
-        const DailyRow row = daily_row(run, tiempo);
-        write_row({row.tiempo, row.har, row.gdec, row.r2, row.delta, row.elong, row.afase, row.fase});
+    for (int32_t pass = 0; pass < nc;) {
+        const int count = (nc - pass < kBatchRows) ? static_cast<int>(nc - pass) : kBatchRows;
+        double tiempos[kBatchRows];
+        for (int k = 0; k < count; ++k) {
+            tiempo = tiempo + 1.0;
+            tiempos[k] = tiempo;
+        }
+        DailyRow rows[kBatchRows];
+        daily_rows(run, tiempos, count, rows);
+        for (int k = 0; k < count; ++k) {
+            const DailyRow& row = rows[k];
+            write_row({row.tiempo, row.har, row.gdec, row.r2, row.delta, row.elong, row.afase, row.fase});
+        }
+        pass += count;
     }
 
     close_unit(kOutputUnit);

@@ -86,6 +86,27 @@ TEST(FastKepler, MatchesTheHundredPassesAtSpecialValues) {
     }
 }
 
+TEST(FastKepler, LanesMatchTheHundredPassesEachOnItsOwn) {
+    // Lanes that settle, cycle or never settle side by side, so that lanes leave the lockstep at
+    // different passes and in every order; every lane count from 1 to 16.
+    std::mt19937_64 random(99);
+    std::uniform_real_distribution<double> eccentricity(0.0, 1.5);
+    std::uniform_real_distribution<double> mean_anomaly(-1.0, 7.0);
+    for (int round = 0; round < 20000; ++round) {
+        const int lanes = 1 + (round % kMaxKeplerLanes);
+        double exce[kMaxKeplerLanes], anomedia[kMaxKeplerLanes], anomex[kMaxKeplerLanes];
+        for (int k = 0; k < lanes; ++k) {
+            exce[k] = (round % 7 == 0 && k % 3 == 0) ? kNaN : eccentricity(random);
+            anomedia[k] = mean_anomaly(random);
+        }
+        kepler_lanes(exce, anomedia, anomex, lanes);
+        for (int k = 0; k < lanes; ++k) {
+            ASSERT_EQ(bits(anomex[k]), bits(kepler_literal_of(exce[k], anomedia[k])))
+                << "lane " << k << " of " << lanes << ": " << where(exce[k], anomedia[k]);
+        }
+    }
+}
+
 TEST(FastKepler, BuildChoiceIsExact) {
     double exce = 0.0933941, anomedia = 2.5, anomex = 0.0;
     kepler(exce, anomedia, anomex);
@@ -114,9 +135,13 @@ TEST(FastRotation, PrecomputedCosineAndSineGiveTheSameBits) {
     }
 }
 
+const TurnSteps kSteps = turn_steps(kDospi);
+
+// The reduction by per-call constants and by the run's table both against the literal steps.
 void expect_reductions_agree(double am) {
-    EXPECT_SAME_BITS(reduce_mean_anomaly_fast(am, kDospi), reduce_mean_anomaly_literal(am, kDospi),
-                     where(0.0, am));
+    const double literal = reduce_mean_anomaly_literal(am, kDospi);
+    EXPECT_SAME_BITS(reduce_mean_anomaly_fast(am, kDospi), literal, where(0.0, am));
+    EXPECT_SAME_BITS(reduce_mean_anomaly_steps(am, kSteps), literal, where(0.0, am));
 }
 
 TEST(FastReduction, MatchesTheStepsAtEveryMagnitudeTheStepsCanFinish) {
@@ -172,8 +197,9 @@ void expect_step_invariant(double am) {
         return;  // no step from there
     }
     const double stepped = am > kDospi ? am - kDospi : am + kDospi;
-    EXPECT_SAME_BITS(reduce_mean_anomaly_fast(am, kDospi), reduce_mean_anomaly_fast(stepped, kDospi),
-                     where(stepped, am));
+    const double fast = reduce_mean_anomaly_fast(am, kDospi);
+    EXPECT_SAME_BITS(fast, reduce_mean_anomaly_fast(stepped, kDospi), where(stepped, am));
+    EXPECT_SAME_BITS(reduce_mean_anomaly_steps(am, kSteps), fast, where(stepped, am));
 }
 
 TEST(FastReduction, UnchangedByOneLiteralStepUpToTwoToThe56) {
@@ -208,6 +234,49 @@ TEST(FastReduction, UnchangedByOneLiteralStepUpToTwoToThe56) {
     expect_step_invariant(-top);
 }
 
+TEST(FastReduction, CountsStepsWithoutADivisionExactly) {
+    // Every range the reduction can meet, with rooms at, just below and just above a multiple of c,
+    // where a prediction one too high or too low would show; and rooms drawn at random up to 2^53.
+    std::mt19937_64 random(23);
+    for (int shift = 1; shift <= kMaxTurnShift; ++shift) {
+        const TurnRange range = turn_range(shift, kDospi);
+        if (range.c <= 0) {
+            continue;
+        }
+        std::uniform_int_distribution<int64_t> multiple(0, (int64_t{1} << 53) / range.c);
+        for (int i = 0; i < 20000; ++i) {
+            const int64_t at = multiple(random) * range.c;
+            for (const int64_t room : {at, at - 1, at + 1, static_cast<int64_t>(random() >> 11)}) {
+                if (room >= 0 && room <= (int64_t{1} << 53)) {
+                    ASSERT_EQ(quotient_of_steps(room, range), room / range.c) << "shift " << shift << " room " << room;
+                }
+            }
+        }
+    }
+}
+
+TEST(FastReduction, LanesMatchOneValueAtATime) {
+    // Lanes of every count with magnitudes from 2^-40 to beyond 2^56 side by side, so that lanes finish
+    // after different numbers of ranges; both signs, and the values that end at once or become NaN.
+    const double special[] = {0.0, -0.0, kDospi, -1e-17, kNaN, kInf, -kInf, std::nextafter(kMaxReducible, kInf)};
+    std::mt19937_64 random(29);
+    for (int round = 0; round < 100000; ++round) {
+        const int lanes = 1 + (round % kMaxKeplerLanes);
+        double am[kMaxKeplerLanes], given[kMaxKeplerLanes];
+        for (int k = 0; k < lanes; ++k) {
+            const int magnitude = static_cast<int>(random() % 98) - 40;
+            given[k] = (random() % 16 == 0) ? special[random() % 8] : in_binade(random, magnitude);
+            given[k] = (random() % 2 == 0) ? given[k] : -given[k];
+            am[k] = given[k];
+        }
+        reduce_mean_anomaly_lanes(am, lanes, kSteps);
+        for (int k = 0; k < lanes; ++k) {
+            ASSERT_EQ(bits(am[k]), bits(reduce_mean_anomaly_steps(given[k], kSteps)))
+                << "lane " << k << " of " << lanes << ": " << where(0.0, given[k]);
+        }
+    }
+}
+
 TEST(FastReduction, ResultIsInOneTurnAtEveryMagnitude) {
     std::mt19937_64 random(17);
     for (int k = -40; k <= 55; ++k) {
@@ -228,6 +297,7 @@ TEST(FastReduction, EndsWhereTheStepsWouldNever) {
         EXPECT_TRUE(std::isnan(reduce_mean_anomaly_fast(am, kDospi))) << am;
         EXPECT_TRUE(std::isnan(reduce_mean_anomaly_literal(am, kDospi))) << am;
         EXPECT_TRUE(std::isnan(reduce_mean_anomaly(am, kDospi))) << am;
+        EXPECT_TRUE(std::isnan(reduce_mean_anomaly_steps(am, kSteps))) << am;
     }
     EXPECT_EQ(bits(beyond - kDospi), bits(beyond));
     EXPECT_LT(kMaxReducible - kDospi, kMaxReducible);
@@ -267,6 +337,32 @@ void expect_rows_agree(const Orbit& target, const Orbit& observer, double tini, 
         const BodyPosition lit2 = body_position_literal(tiempo, target, kPi, kDospi);
         const BodyPosition chosen = body_position(tiempo, target, kPi, kDospi);
         EXPECT_SAME_BITS(chosen.xe, lit2.xe, at);
+    }
+    // The same days in batches of every size, as the driver forms them.
+    tiempo = tini - 1.0;
+    for (int pass = 0, count = 1; pass < rows; pass += count, count = 1 + (count % kBatchRows)) {
+        double tiempos[kBatchRows];
+        DailyRow batch[kBatchRows], chosen[kBatchRows];
+        for (int k = 0; k < count; ++k) {
+            tiempo = tiempo + 1.0;
+            tiempos[k] = tiempo;
+        }
+        daily_rows_fast(run, tiempos, count, batch);
+        daily_rows(run, tiempos, count, chosen);
+        for (int k = 0; k < count; ++k) {
+            const DailyRow lit = daily_row_literal(run, tiempos[k]);
+            const std::string at = "batch of " + std::to_string(count) + ", tiempo " + std::to_string(tiempos[k]);
+            for (const DailyRow& fast : {batch[k], chosen[k]}) {
+                EXPECT_SAME_BITS(fast.tiempo, lit.tiempo, at);
+                EXPECT_SAME_BITS(fast.r2, lit.r2, at);
+                EXPECT_SAME_BITS(fast.har, lit.har, at);
+                EXPECT_SAME_BITS(fast.gdec, lit.gdec, at);
+                EXPECT_SAME_BITS(fast.delta, lit.delta, at);
+                EXPECT_SAME_BITS(fast.elong, lit.elong, at);
+                EXPECT_SAME_BITS(fast.afase, lit.afase, at);
+                EXPECT_SAME_BITS(fast.fase, lit.fase, at);
+            }
+        }
     }
 }
 

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <array>
+#include <cstdint>
+
 // Two-body orbit position: Kepler's equation and the two axis rotations.
 // Every argument is passed by reference and the results come back through the output arguments, so a
 // caller reads each call exactly as the formula on paper.
@@ -32,6 +35,12 @@ void kepler_literal(double& exce, double& anomedia, double& anomex);
 // one before, so once an iterate repeats its predecessor (a fixed point) or the iterate two passes back
 // (a two-cycle), every later iterate is known. Bit for bit the result of kepler_literal.
 void kepler_fast(double& exce, double& anomedia, double& anomex);
+
+// kepler_fast on up to kMaxKeplerLanes independent chains at once, pass by pass: a sine costs far less
+// while others are in flight than while the next pass waits for it. Lane k gives the bits of
+// kepler_fast(exce[k], anomedia[k], anomex[k]).
+inline constexpr int kMaxKeplerLanes = 16;
+void kepler_lanes(const double* exce, const double* anomedia, double* anomex, int lanes);
 
 // Rotates the coordinate frame by ang about the x axis.
 //   given:    xi, yi, zi  vector in the old frame
@@ -95,6 +104,37 @@ struct BodyPosition {
 inline constexpr double kMaxReducible = 0x1p56;
 double reduce_mean_anomaly(double am, double dospi);
 
+// What the steps of dospi do to a value whose binary exponent is shift above dospi's (1 to
+// kMaxTurnShift); see skip_turns in orbit.cpp. In units of the value's last place: dospi is m plus a
+// fraction, each step takes away c (when the fraction is exactly one half, c holds for an even value
+// only), and g is 1 when the fraction is not zero. inverse is 1 / c, for predicting a count of steps.
+struct TurnRange {
+    int64_t m;
+    int64_t c;
+    int64_t g;
+    bool tie;
+    double inverse;
+};
+inline constexpr int kMaxTurnShift = 60;
+TurnRange turn_range(int shift, double dospi);
+
+// room / range.c (room from 0 to 2^53, range.c at least 1) without a division.
+int64_t quotient_of_steps(int64_t room, const TurnRange& range);
+
+// The ranges of one dospi, formed once per run.
+struct TurnSteps {
+    double dospi;
+    std::array<TurnRange, kMaxTurnShift + 1> ranges;  // by shift; ranges[0] is not used
+};
+TurnSteps turn_steps(double dospi);
+
+// reduce_mean_anomaly_fast(am, steps.dospi), bit for bit, with the constants of each range looked up.
+double reduce_mean_anomaly_steps(double am, const TurnSteps& steps);
+
+// reduce_mean_anomaly_steps on up to kMaxKeplerLanes values at once, in place, a range of each open
+// value before the next range of any: the reductions of a batch of rows do not wait for each other.
+void reduce_mean_anomaly_lanes(double* am, int lanes, const TurnSteps& steps);
+
 // One step of dospi at a time: the cost grows with the number of turns.
 double reduce_mean_anomaly_literal(double am, double dospi);
 
@@ -114,3 +154,14 @@ BodyPosition body_position_literal(double tiempo, const Orbit& orbit, double pi,
 // The same bits with the fast reduction and kepler and the rotations of turns = orbit_turns(orbit).
 BodyPosition body_position_fast(double tiempo, const Orbit& orbit, const OrbitTurns& turns, double pi,
                                 double dospi);
+
+// body_position_fast in its stages, so that a batch of rows can take each stage across the batch: the
+// mean anomaly at tiempo (days) before its reduction, then the reduction and kepler, then the position
+// from the two anomalies (radians).
+double unreduced_mean_anomaly(double tiempo, const Orbit& orbit);
+BodyPosition body_position_from_anomalies(const Orbit& orbit, const OrbitTurns& turns, double am, double aex,
+                                          double pi, double dospi);
+// b[k] = body_position_from_anomalies(orbit, turns, am[k], aex[k], pi, dospi) for lanes lanes of one
+// orbit, each step taken across all the lanes before the next.
+void body_positions_from_anomalies(const Orbit& orbit, const OrbitTurns& turns, const double* am,
+                                   const double* aex, int lanes, double pi, double dospi, BodyPosition* b);

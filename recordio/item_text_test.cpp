@@ -131,6 +131,65 @@ TEST(ItemTextAgreement, MatchesTheCConversion) {
     EXPECT_GT(checked, 100000);
 }
 
+// A double drawn uniformly from the doubles of [2^k, 2^(k+1)).
+double in_binade(std::mt19937_64& random, int k) {
+    const uint64_t mantissa = random() & ((uint64_t{1} << 52) - 1);
+    return std::ldexp(std::bit_cast<double>((uint64_t{1023} << 52) | mantissa), k);
+}
+
+// The digits are formed from integers for magnitudes of about 1E-14 to 1E+09 and by the shortest text
+// elsewhere: a million values over those binary ranges and a little beyond on both sides, and subnormals,
+// which take neither of the two quick ways.
+TEST(ItemTextAgreement, MatchesTheCConversionOverTheIntegerRange) {
+    std::mt19937_64 random(20261208);
+    for (int i = 0; i < 1'000'000; ++i) {
+        const double x = in_binade(random, -52 + (i % 86));
+        ASSERT_EQ(item(x), expected(x)) << "bits " << std::bit_cast<uint64_t>(x);
+    }
+    // The doubles around each power of ten, where the decimal exponent changes (and where the power
+    // itself is not a double, which side of it the nearest double lies on).
+    for (int exponent = -16; exponent <= 10; ++exponent) {
+        double x = std::pow(10.0, exponent);
+        for (int k = 0; k < 4; ++k) {
+            x = std::nextafter(x, 0.0);
+        }
+        for (int k = 0; k < 9; ++k, x = std::nextafter(x, INFINITY)) {
+            ASSERT_EQ(item(x), expected(x)) << "bits " << std::bit_cast<uint64_t>(x);
+        }
+    }
+    for (int i = 0; i < 20000; ++i) {
+        const double x = std::bit_cast<double>(random() & ((uint64_t{1} << 52) - 1));
+        ASSERT_EQ(item(-x), expected(-x)) << "bits " << std::bit_cast<uint64_t>(x);
+    }
+}
+
+// Exact ties: x = (2q + 1) / (2 10^s) for a nine-digit q is a double when 5^s divides 2q + 1 and the
+// quotient is below 2^53; "%.9G" then rounds to the even one of q and q + 1. Both parities of q occur.
+TEST(ItemTextAgreement, ExactTiesRoundToEven) {
+    std::mt19937_64 random(41);
+    std::uniform_int_distribution<int64_t> nine_digits(100000000, 999999999);
+    int ties = 0;
+    for (int s = 0; s <= 12; ++s) {
+        int64_t five_to_s = 1;
+        for (int i = 0; i < s; ++i) {
+            five_to_s *= 5;
+        }
+        for (int i = 0; i < 400; ++i) {
+            const int64_t odd = (2 * nine_digits(random)) + 1;
+            const int64_t multiple = odd - (odd % (2 * five_to_s)) + five_to_s;  // odd, divisible by 5^s
+            if (multiple < 200000001 || multiple > 1999999999) {
+                continue;
+            }
+            const double x = std::ldexp(static_cast<double>(multiple / five_to_s), -(s + 1));
+            ASSERT_EQ(item(x), expected(x)) << "bits " << std::bit_cast<uint64_t>(x) << " (s " << s << ")";
+            ++ties;
+        }
+    }
+    EXPECT_GT(ties, 4000);
+    EXPECT_EQ(item(123456788.5), "  123456788.");
+    EXPECT_EQ(item(123456789.5), "  123456790.");
+}
+
 // Doubles next to a point half-way between two nine-digit numbers, where rounding a shorter decimal text
 // instead of the exact binary value would go the wrong way.
 TEST(ItemTextAgreement, NearHalfwayPointsRoundAsTheExactValue) {

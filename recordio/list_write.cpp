@@ -16,7 +16,8 @@ constexpr int32_t kLineLimit = 80;
 constexpr int32_t kCannotWrite = 127;
 
 // The free-format write state: one write is open at a time. The line buffer is made once and never
-// grows: a line of double items is at most 79 characters and its line end.
+// grows: a line of double items is at most 79 characters and its line end, and an item is formed at
+// the end of the line before it is known whether it fits.
 struct WriteState {
     Unit* unit = nullptr;
     int32_t err = 0;
@@ -24,6 +25,7 @@ struct WriteState {
     int put_errno = 0;     // the first refusal of a line by the stream during this write, else 0
     char line[400];
 };
+static_assert(kLineLimit + kItemTextCapacity <= sizeof(WriteState::line));
 WriteState state;
 
 // Hands the finished line and its line end to the unit's stream in one piece. The stream refuses a
@@ -37,13 +39,17 @@ void end_line() {
     state.position = 0;
 }
 
+// The text is formed where it goes, at the end of the line (a line under 80 characters leaves room for
+// kItemTextCapacity more); only an item that has to start a new line is moved there.
 void write_item(double x) {
-    char text[kItemTextCapacity];
-    const auto n = static_cast<int32_t>(format_item(x, text));
+    char* const at = state.line + state.position;
+    const auto n = static_cast<int32_t>(format_item(x, at));
     if (state.position + n >= kLineLimit && state.position > 0) {
+        char text[kItemTextCapacity];
+        std::memcpy(text, at, static_cast<std::size_t>(n));
         end_line();
+        std::memcpy(state.line, text, static_cast<std::size_t>(n));
     }
-    std::memcpy(state.line + state.position, text, static_cast<std::size_t>(n));
     state.position += n;
 }
 

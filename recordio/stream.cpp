@@ -15,7 +15,6 @@ void Stream::attach(int fd, bool owns_fd) {
     read_errno_ = 0;
     out_len_ = 0;
     replace_old_content_ = false;
-    flushed_once_ = false;
     wrote_.store(false);
     owns_fd_.store(owns_fd);
     fd_.store(fd);
@@ -84,9 +83,6 @@ bool Stream::put(const char* text, std::size_t n) {
 }
 
 bool Stream::flush() {
-    if (!flushed_once_) {
-        return first_flush();
-    }
     if (!hand_over_output()) {
         return false;
     }
@@ -94,37 +90,37 @@ bool Stream::flush() {
     return true;
 }
 
-// Every signal that can be held waits from before the write to after the cut: no trap, and no signal
-// whose default action ends the process, can find the file holding this output followed by older
-// content. Only SIGKILL (or the kernel itself) can end the process inside the write.
-bool Stream::first_flush() {
-    if (out_len_ == 0) {
-        return true;
-    }
-    sigset_t all;
-    sigset_t previous;
-    sigfillset(&all);
-    sigprocmask(SIG_BLOCK, &all, &previous);
-    const bool ok = hand_over_output();
-    const int saved_errno = errno;
-    if (ok) {
-        committed_.store(fd_offset_);
-        if (replace_old_content_) {
-            (void)::ftruncate(fd(), static_cast<off_t>(fd_offset_));  // a pipe or device has nothing to cut
-        }
-    }
-    flushed_once_ = true;
-    sigprocmask(SIG_SETMASK, &previous, nullptr);
-    errno = saved_errno;
-    return ok;
-}
-
 bool Stream::hand_over_output() {
     if (out_len_ == 0) {
         return true;
     }
+    if (replace_old_content_) {
+        return hand_over_replacing();
+    }
     const bool ok = write_all(out_, out_len_);
     out_len_ = 0;
+    return ok;
+}
+
+// The first output that reaches the file, and the cut right after it. Every signal that can be held
+// waits from before the write to after the cut, so that no trap, and no signal whose default action
+// ends the process, can find the file holding this output followed by older content; only SIGKILL (or
+// the kernel itself) can end the process in between. Until a byte has gone out, the file stays as it
+// was found, and the next output tries again.
+bool Stream::hand_over_replacing() {
+    sigset_t all;
+    sigset_t previous;
+    sigfillset(&all);
+    sigprocmask(SIG_BLOCK, &all, &previous);
+    const bool ok = write_all(out_, out_len_);
+    out_len_ = 0;
+    const int saved_errno = errno;
+    if (wrote()) {
+        (void)::ftruncate(fd(), static_cast<off_t>(fd_offset_));
+        replace_old_content_ = false;
+    }
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    errno = saved_errno;
     return ok;
 }
 

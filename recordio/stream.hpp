@@ -23,7 +23,7 @@ public:
     // Connects to fd at the descriptor's current offset. A stream that does not own its descriptor (the
     // standard streams) never closes or cuts it.
     void attach(int fd, bool owns_fd);
-    // From now on the first flush that puts bytes into the file also cuts the file right after them, so
+    // For a regular file: the first output that reaches the file also cuts the file right after it, so
     // that nothing of an older, longer file follows this connection's output, whatever ends the process.
     void replace_old_content() { replace_old_content_ = true; }
     // Hands pending output to the file (best effort), then closes an owned descriptor. Returns the
@@ -68,7 +68,7 @@ public:
 private:
     bool write_all(const char* data, std::size_t n);
     bool hand_over_output();
-    bool first_flush();
+    bool hand_over_replacing();
 
     static constexpr std::size_t kBufferSize = 8192;
 
@@ -80,8 +80,7 @@ private:
                       std::atomic<bool>::is_always_lock_free,
                   "a signal handler reads these");
 
-    bool replace_old_content_ = false;
-    bool flushed_once_ = false;  // the first flush, which may cut, is behind us
+    bool replace_old_content_ = false;  // until the cut after the first output is done
     int64_t fd_offset_ = 0;   // the descriptor's own offset, kept to avoid asking the kernel
     char in_[kBufferSize];
     std::size_t in_next_ = 0;  // next unread byte of in_

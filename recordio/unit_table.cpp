@@ -42,8 +42,8 @@ bool same_name(const Unit& unit, const olist& a) {
 bool file_exists(const std::string& name) { return ::access(name.c_str(), F_OK) == 0; }
 
 // A unit's file never takes descriptor 0, 1 or 2, also when the process was started without them and
-// /dev/null could not be opened in their place: reports and trap messages go to descriptor 2 and must
-// never land in a data file.
+// nothing could be opened in their place: reports and trap messages go to descriptor 2 and must never
+// land in a data file.
 int open_fd(const std::string& name, int flags) {
     int fd = ::open(name.c_str(), flags | O_CLOEXEC, kNewFileMode);
     if (fd >= 0 && fd <= STDERR_FILENO) {
@@ -65,19 +65,23 @@ bool is_regular_file(const std::string& name) {
 // someone else refuses: where the file system has no locks, the run goes on without one.
 bool lock_for_writing(int fd) { return ::flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK; }
 
-// Attaches fd to the unit's stream: an output's file is locked first (closed again when it is locked
-// elsewhere: false with errno EWOULDBLOCK), and a sequential output replaces the older content of its
-// file from its first row on.
+bool is_regular_descriptor(int fd) {
+    struct stat st;
+    return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Attaches fd to the unit's stream. An output that is a regular file is locked first (closed again when
+// it is locked elsewhere: false with errno EWOULDBLOCK), and replaces the older content of its file from
+// its first row on. A device, a pipe or a terminal is shared by nature and has nothing to cut.
 bool attach_file(Unit& unit, int fd) {
-    if (!unit.input) {
-        if (!lock_for_writing(fd)) {
-            ::close(fd);
-            errno = EWOULDBLOCK;
-            return false;
-        }
+    const bool regular_output = !unit.input && is_regular_descriptor(fd);
+    if (regular_output && !lock_for_writing(fd)) {
+        ::close(fd);
+        errno = EWOULDBLOCK;
+        return false;
     }
     unit.stream.attach(fd, true);
-    if (!unit.input && unit.record_length == 0) {
+    if (regular_output && unit.record_length == 0) {
         unit.stream.replace_old_content();
     }
     return true;
@@ -97,9 +101,10 @@ const Unit* input_on_same_file(const std::string& name) {
     return nullptr;
 }
 
+// Only a regular file: a terminal or a device may well be both a run's input and its output.
 void remember_input_file(Unit& unit) {
     struct stat st;
-    if (::fstat(unit.stream.fd(), &st) == 0) {
+    if (::fstat(unit.stream.fd(), &st) == 0 && S_ISREG(st.st_mode)) {
         try {
             unit.input_file = {true, st.st_dev, st.st_ino, unit.name};
         } catch (const std::bad_alloc&) {
@@ -154,7 +159,11 @@ void hold_termination_signals() {
 void occupy_closed_standard_descriptors() {
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
         if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
-            const int opened = ::open("/dev/null", O_RDWR);
+            // Where /dev/null cannot be opened, the root directory holds the place: every write fails.
+            int opened = ::open("/dev/null", O_RDWR);
+            if (opened < 0) {
+                opened = ::open("/", O_RDONLY | O_DIRECTORY);
+            }
             if (opened >= 0 && opened != fd) {
                 ::close(opened);  // fd was taken meanwhile; nothing more to do
             }

@@ -1,0 +1,148 @@
+#include "recordio/unit_file.hpp"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <new>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr mode_t kNewFileMode = 0666;  // narrowed by the umask, as for any file a program creates
+
+bool is_regular_file(const std::string& name) {
+    struct stat st;
+    return ::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Takes the advisory lock that keeps a second run from writing the same file. Only a lock held by
+// someone else refuses: where the file system has no locks, the run goes on without one.
+bool lock_for_writing(int fd) { return ::flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK; }
+
+bool is_regular_descriptor(int fd) {
+    struct stat st;
+    return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+}  // namespace
+
+// A unit's file never takes descriptor 0, 1 or 2, also when the process was started without them and
+// nothing could be opened in their place: reports and trap messages go to descriptor 2 and must never
+// land in a data file.
+int open_fd(const std::string& name, int flags) {
+    int fd = ::open(name.c_str(), flags | O_CLOEXEC, kNewFileMode);
+    if (fd >= 0 && fd <= STDERR_FILENO) {
+        const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+        const int saved_errno = errno;
+        ::close(fd);
+        errno = saved_errno;
+        fd = moved;
+    }
+    return fd;
+}
+
+// Attaches fd to the unit's stream. An output that is a regular file is locked first (closed again when
+// it is locked elsewhere: false with errno EWOULDBLOCK), and replaces the older content of its file from
+// its first row on. A device, a pipe or a terminal is shared by nature and has nothing to cut.
+bool attach_file(Unit& unit, int fd) {
+    const bool regular_output = !unit.input && is_regular_descriptor(fd);
+    if (regular_output && !lock_for_writing(fd)) {
+        ::close(fd);
+        errno = EWOULDBLOCK;
+        return false;
+    }
+    unit.stream.attach(fd, true);
+    if (regular_output && unit.record_length == 0) {
+        unit.stream.replace_old_content();
+    }
+    return true;
+}
+
+// The unit that was opened as an input on the same file as name, or none.
+const Unit* input_on_same_file(const std::string& name) {
+    struct stat st;
+    if (::stat(name.c_str(), &st) != 0) {
+        return nullptr;
+    }
+    for (const Unit& unit : f__units) {
+        if (unit.input_file.known && unit.input_file.device == st.st_dev && unit.input_file.inode == st.st_ino) {
+            return &unit;
+        }
+    }
+    return nullptr;
+}
+
+// Only a regular file: a terminal or a device may well be both a run's input and its output.
+void remember_input_file(Unit& unit) {
+    struct stat st;
+    if (::fstat(unit.stream.fd(), &st) == 0 && S_ISREG(st.st_mode)) {
+        try {
+            unit.input_file = {true, st.st_dev, st.st_ino, unit.name};
+        } catch (const std::bad_alloc&) {
+            unit.input_file.known = false;  // the check is lost, not the run
+        }
+    }
+}
+
+// Connects the unit's stream, trying reading and writing (content kept, at the start), then reading only,
+// then writing only. Returns false with errno set when the file cannot be opened at all.
+//
+// An input that is a FIFO or a device starts with reading only: opened for reading and writing, the run
+// would itself be a writer of its own input, and the end of the file would never come.
+//
+// Writing only is tried for a file that does not exist yet, which it creates. An existing file that can
+// be opened neither way is refused with the reason the read-only open gave: opening it for writing would
+// empty it, and an input file that merely lacks read permission must not lose its content to an open.
+bool connect_stream(Unit& unit, const std::string& name) {
+    int rights = kMayRead | kMayWrite;
+    int fd = unit.input && !is_regular_file(name) ? -1 : open_fd(name, O_RDWR);
+    if (fd < 0) {
+        fd = open_fd(name, O_RDONLY);
+        rights = kMayRead;
+    }
+    if (fd < 0 && errno == ENOENT) {
+        fd = open_fd(name, O_WRONLY | O_CREAT);
+        rights = kMayWrite;
+    }
+    if (fd < 0) {
+        return false;
+    }
+    if (!attach_file(unit, fd)) {
+        return false;
+    }
+    unit.rights = rights;
+    unit.last_op.store(rights == kMayWrite ? 1 : 0);  // a file opened for writing only is already writing
+    return true;
+}
+
+// A standard descriptor that the process was started without is opened on /dev/null, so that no file a
+// unit opens can take its number: the fatal report would otherwise be written into that file.
+void occupy_closed_standard_descriptors() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+            // Where /dev/null cannot be opened, the root directory holds the place: every write fails.
+            int opened = ::open("/dev/null", O_RDWR);
+            if (opened < 0) {
+                opened = ::open("/", O_RDONLY | O_DIRECTORY);
+            }
+            if (opened >= 0 && opened != fd) {
+                ::close(opened);  // fd was taken meanwhile; nothing more to do
+            }
+        }
+    }
+}
+
+// A scratch unit gets a fresh temporary file of its own.
+bool make_scratch_name(std::string& name) {
+    const char* dir = std::getenv("TMPDIR");
+    std::string pattern = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/ephemXXXXXX";
+    const int fd = ::mkstemp(pattern.data());
+    if (fd < 0) {
+        return false;
+    }
+    ::close(fd);
+    name = pattern;
+    return true;
+}

@@ -313,6 +313,17 @@ Orbit orbit_of(double a, double e, double ync, double w, double od, double ame, 
 }
 
 // The driver's row computed both ways for one pair of orbits over a span of days.
+void expect_same_row(const DailyRow& fast, const DailyRow& lit, const std::string& at) {
+    EXPECT_SAME_BITS(fast.tiempo, lit.tiempo, at);
+    EXPECT_SAME_BITS(fast.r2, lit.r2, at);
+    EXPECT_SAME_BITS(fast.har, lit.har, at);
+    EXPECT_SAME_BITS(fast.gdec, lit.gdec, at);
+    EXPECT_SAME_BITS(fast.delta, lit.delta, at);
+    EXPECT_SAME_BITS(fast.elong, lit.elong, at);
+    EXPECT_SAME_BITS(fast.afase, lit.afase, at);
+    EXPECT_SAME_BITS(fast.fase, lit.fase, at);
+}
+
 void expect_rows_agree(const Orbit& target, const Orbit& observer, double tini, int rows) {
     const RunGeometry run = run_geometry(target, observer, kObli, kPi, kDospi);
     const OrbitTurns turns1 = orbit_turns(observer);
@@ -322,13 +333,7 @@ void expect_rows_agree(const Orbit& target, const Orbit& observer, double tini, 
         const DailyRow lit = daily_row_literal(run, tiempo);
         const DailyRow fast = daily_row_fast(run, tiempo);
         const std::string at = "tiempo " + std::to_string(tiempo);
-        EXPECT_SAME_BITS(fast.r2, lit.r2, at);
-        EXPECT_SAME_BITS(fast.har, lit.har, at);
-        EXPECT_SAME_BITS(fast.gdec, lit.gdec, at);
-        EXPECT_SAME_BITS(fast.delta, lit.delta, at);
-        EXPECT_SAME_BITS(fast.elong, lit.elong, at);
-        EXPECT_SAME_BITS(fast.afase, lit.afase, at);
-        EXPECT_SAME_BITS(fast.fase, lit.fase, at);
+        expect_same_row(fast, lit, at);
         const BodyPosition lit1 = body_position_literal(tiempo, observer, kPi, kDospi);
         const BodyPosition fast1 = body_position_fast(tiempo, observer, turns1, kPi, kDospi);
         EXPECT_SAME_BITS(fast1.xe, lit1.xe, at);
@@ -352,16 +357,8 @@ void expect_rows_agree(const Orbit& target, const Orbit& observer, double tini, 
         for (int k = 0; k < count; ++k) {
             const DailyRow lit = daily_row_literal(run, tiempos[k]);
             const std::string at = "batch of " + std::to_string(count) + ", tiempo " + std::to_string(tiempos[k]);
-            for (const DailyRow& fast : {batch[k], chosen[k]}) {
-                EXPECT_SAME_BITS(fast.tiempo, lit.tiempo, at);
-                EXPECT_SAME_BITS(fast.r2, lit.r2, at);
-                EXPECT_SAME_BITS(fast.har, lit.har, at);
-                EXPECT_SAME_BITS(fast.gdec, lit.gdec, at);
-                EXPECT_SAME_BITS(fast.delta, lit.delta, at);
-                EXPECT_SAME_BITS(fast.elong, lit.elong, at);
-                EXPECT_SAME_BITS(fast.afase, lit.afase, at);
-                EXPECT_SAME_BITS(fast.fase, lit.fase, at);
-            }
+            expect_same_row(batch[k], lit, at);
+            expect_same_row(chosen[k], lit, at);
         }
     }
 }

@@ -133,6 +133,7 @@ class CalendarDateTest(unittest.TestCase):
         for jd, text in cases:
             with self.subTest(jd=jd):
                 self.assertEqual(et.calendar_date(jd), text)
+                self.assertEqual(et.calendar_day(jd), text.partition(" ")[0])
 
     def test_seconds_round_and_carry_into_the_next_day(self):
         self.assertEqual(et.calendar_date(2451545.0 + 1.0 / 86400), "2000-01-01 12:00:01")

@@ -4,7 +4,7 @@ illuminated fraction against the date, with the events marked and listed."""
 import math
 
 from .events import find_events, event_line, unwrapped_ra
-from .table import calendar_date, FIRST_GREGORIAN_DAY
+from .table import calendar_day, FIRST_GREGORIAN_DAY
 
 # matplotlib counts days from 1970-01-01 0h; its dates end in the year 9999.
 UNIX_EPOCH_JD = 2440587.5
@@ -76,7 +76,7 @@ def draw_sky(fig, slot, times, ra, dec, label_times, events):
         x, y = interpolate(times, xs, when), interpolate(times, ys, when)
         if math.isfinite(x) and math.isfinite(y):
             sky.plot(x, y, ".", color="black")
-            sky.annotate(calendar_date(when)[:10], (x, y), textcoords="offset points", xytext=(4, 5),
+            sky.annotate(calendar_day(when), (x, y), textcoords="offset points", xytext=(4, 5),
                          fontsize=7)
     for event in events:
         x, y = interpolate(times, xs, event.time), interpolate(times, ys, event.time)
@@ -221,6 +221,6 @@ def plot_table(rows, output, title):
 
 
 def plot_title(name, rows):
-    first = calendar_date(rows[0][0])[:10] or f"JD {rows[0][0]}"
-    last = calendar_date(rows[-1][0])[:10] or f"JD {rows[-1][0]}"
+    first = calendar_day(rows[0][0]) or f"JD {rows[0][0]}"
+    last = calendar_day(rows[-1][0]) or f"JD {rows[-1][0]}"
     return f"{name}: {len(rows)} rows, {first} to {last} (TDB)"

@@ -142,6 +142,11 @@ def calendar_date(jd):
             f"{seconds // 3600:02d}:{seconds // 60 % 60:02d}:{seconds % 60:02d}")
 
 
+def calendar_day(jd):
+    """The calendar date of a Julian date without its time: "2000-01-01", "-4712-01-01" (or "")."""
+    return calendar_date(jd).partition(" ")[0]
+
+
 def sexagesimal(value, fraction_digits):
     """(sign, units, minutes, seconds text) of a value, its seconds rounded to the given digits."""
     scale = 10 ** fraction_digits
@@ -237,7 +242,7 @@ class NanSummary:
 
     def where(self):
         columns = ", ".join(COLUMN_NAMES[c] for c in self.columns)
-        when = calendar_date(self.first_time)[:10] or f"JD {self.first_time}"
+        when = calendar_day(self.first_time) or f"JD {self.first_time}"
         return f"in {columns}; first on {when}"
 
     def message(self, name):

@@ -200,16 +200,24 @@ class EventsTest(unittest.TestCase):
     def test_extrema_between_daily_rows(self):
         # Rows from smooth curves with a known turning time; the refined time must come within a
         # small fraction of a day, and the kind follow the value.
-        def rows(turn, elongation, distance, ra):
-            return [(t, ra(t - turn), 10.0, 1.5, distance(t - turn), elongation(t - turn), 20.0, 0.9)
+        # An outer body: 1.5 AU from the Sun, 1 AU from the observer at a phase angle of 20 degrees, so
+        # the observer is 0.66 AU from the Sun; an inner one: 0.7 AU at 90 degrees, the observer 1.22 AU.
+        def rows(turn, elongation, distance, ra, r=1.5, phase=20.0):
+            return [(t, ra(t - turn), 10.0, r, distance(t - turn), elongation(t - turn), phase, 0.9)
                     for t in [2460000.5 + k for k in range(40)]]
         flat = lambda dt: 1.0  # noqa: E731
         cases = [
             # (rows, kind, turning time)
             (rows(2460020.3, lambda dt: 170.0 - 0.01 * dt * dt, flat, lambda dt: 5.0), "opposition", 2460020.3),
-            (rows(2460010.8, lambda dt: 45.0 - 0.02 * dt * dt, flat, lambda dt: 5.0), "greatest elongation",
-             2460010.8),
+            # An inclined outer body: its opposition is where its elongation turns, far from 180 degrees,
+            # and its conjunction where it turns far from 0.
+            (rows(2460020.3, lambda dt: 128.0 - 0.01 * dt * dt, flat, lambda dt: 5.0), "opposition", 2460020.3),
+            (rows(2460030.1, lambda dt: 25.0 + 0.01 * dt * dt, flat, lambda dt: 5.0), "conjunction", 2460030.1),
+            (rows(2460010.8, lambda dt: 45.0 - 0.02 * dt * dt, flat, lambda dt: 5.0, r=0.7, phase=90.0),
+             "greatest elongation", 2460010.8),
             (rows(2460030.1, lambda dt: 2.0 + 0.01 * dt * dt, flat, lambda dt: 5.0), "conjunction", 2460030.1),
+            (rows(2460030.1, lambda dt: 2.0 + 0.01 * dt * dt, flat, lambda dt: 5.0, r=0.7, phase=150.0),
+             "inferior conjunction", 2460030.1),
             (rows(2460015.6, lambda dt: 90.0, lambda dt: 0.4 + 1e-4 * dt * dt, lambda dt: 5.0),
              "closest approach", 2460015.6),
             # Right ascension through 0 h at its turn: the wrap is no turn, the maximum is.

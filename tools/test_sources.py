@@ -60,6 +60,10 @@ class RefusalTest(unittest.TestCase):
             "hyperbolic.mpc": comet[:41] + "1.000213" + comet[49:],
             "two.mpc": ceres + "\n" + ceres.replace("(1) Ceres", "(2) Pallas"),
             "empty.mpc": "\n",
+            # February 31 as a comet's time of perihelion.
+            "feb31.mpc": comet[:19] + "02 31.0977" + comet[29:],
+            # A title line is no orbit line: the one orbit below it is taken, and a second one counts.
+            "titled.mpc": "Ceres and Pallas, from MPCORB.DAT\n" + ceres + "\n" + ceres.replace("(1) Ceres", "(2) Pallas"),
         }
         cases = [
             # (arguments, status, start of the message after "ephem-table ...: ")
@@ -83,6 +87,9 @@ class RefusalTest(unittest.TestCase):
             (["hyperbolic.mpc"], 1, "hyperbolic.mpc:1: e = 1.000213: ephem's model has only elliptic"),
             (["two.mpc"], 1, "two.mpc: 2 orbit lines; choose one with --pick"),
             (["empty.mpc"], 1, "empty.mpc: no orbit line"),
+            (["feb31.mpc"], 1, "feb31.mpc:1: columns 15-29 (time of perihelion): '1998 02 31.0977' is not a date"),
+            (["titled.mpc"], 1, "titled.mpc: 2 orbit lines; choose one with --pick"),
+            (["ceres.mcp"], 2, "target: 'ceres.mcp' is neither a planet"),
             (["mars", "--observer", "a=1 e=0 i=0 om=0 w=0 M=0 epoch=2451545"], 2, "--observer: elements: e = 0"),
         ]
         with tempfile.TemporaryDirectory() as tmp:
@@ -101,7 +108,8 @@ class RefusalTest(unittest.TestCase):
     def test_command_line_values(self):
         for args, message in [(["--start", "2000-01-01x"], "--start '2000-01-01x' is neither a date"),
                               (["--start", "2023-13-01"], "--start '2023-13-01' is not a date"),
-                              (["--rows", "0"], "--rows 0: give one row or more")]:
+                              (["--rows", "0"], "--rows 0: give from 1 to 2147483647 rows"),
+                              (["--rows", "2147483648"], "--rows 2147483648: give from 1 to 2147483647 rows")]:
             full = {"--start": "2023-01-01", "--rows": "10"}
             full[args[0]] = args[1]
             with self.subTest(args=args), tempfile.TemporaryDirectory() as tmp:
@@ -109,11 +117,19 @@ class RefusalTest(unittest.TestCase):
                 self.assertEqual(done.returncode, 2)
                 self.assertIn(message, done.stderr)
 
-    def test_high_eccentricity_is_written_with_a_warning(self):
-        cases = [("0.89", ""), ("0.9055", "3e-06 rad"), ("0.995", "0.03 rad")]
-        for e, warning in cases:
+    def test_orbits_with_a_visible_error_are_written_with_a_warning(self):
+        cases = [
+            # (eccentricity, time of perihelion, warning): each band quotes the error at its upper end.
+            ("0.89", "1998-02-28", ""),
+            ("0.9055", "1998-02-28", "0.0004 rad"),
+            ("0.995", "1998-02-28", "0.1 rad"),
+            ("1e-9", "1998-02-28", "use 5e-06 for a circle"),
+            # A row exactly at a mean anomaly of 0 may be NAN.
+            ("0.5", "1998-01-03", "the row of JD 2450816.5 falls exactly on perihelion"),
+        ]
+        for e, perihelion, warning in cases:
             with self.subTest(e=e), tempfile.TemporaryDirectory() as tmp:
-                done = run_tool("datos", "q=0.98", f"e={e}", "i=162", "om=235", "w=172", "T=1998-02-28",
+                done = run_tool("datos", "q=0.98", f"e={e}", "i=162", "om=235", "w=172", f"T={perihelion}",
                                 "--start", "1998-01-01", "--rows", "5", cwd=tmp)
                 self.assertEqual(done.returncode, 0, done.stderr)
                 self.assertTrue(pathlib.Path(tmp, "DATOS.DAT").exists())

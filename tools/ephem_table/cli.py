@@ -11,6 +11,9 @@ from .events import find_events, event_line
 from .plot import plot_table, plot_title
 from .table import NAN_CAUSES, NanSummary, TableError, calendar_date, open_table, read_rows, write_csv
 
+# ephem reads the row count into a signed 32-bit integer.
+MAX_ROWS = 2**31 - 1
+
 DESCRIPTION = """\
 The companion of ephem. `datos` writes ephem's input DATOS.DAT from the sources users have; ephem then
 writes the table ZEPO.DAT; `csv`, `plot` and `info` turn that table into a spreadsheet, a picture or a
@@ -80,8 +83,9 @@ def resolve_source(words, start, pick, what):
         raise UsageError(f"{what}: {error}")
     if len(words) == 1 and (words[0] == "-" or os.path.isfile(words[0])):
         return mpc_file_orbit(words[0], pick)
+    missing = " (there is no such file)" if len(words) == 1 and not os.path.exists(words[0]) else ""
     raise UsageError(f"{what}: {' '.join(words)!r} is neither a planet ({', '.join(planets.NAMES)}), "
-                     f"an MPC file nor elements a= e= i= om= w= M= epoch=")
+                     f"an MPC file{missing} nor elements a= e= i= om= w= M= epoch=")
 
 
 def mpc_file_orbit(path, pick):
@@ -99,16 +103,17 @@ def run_datos(args):
         start = elements.julian_date(args.start, "--start")
     except ElementsError as error:
         raise UsageError(str(error))
-    if args.rows < 1:
-        raise UsageError(f"--rows {args.rows}: give one row or more")
+    if not 1 <= args.rows <= MAX_ROWS:
+        raise UsageError(f"--rows {args.rows}: give from 1 to {MAX_ROWS} rows (ephem counts rows in a signed "
+                         f"32-bit integer)")
     target = resolve_source(args.target, start, args.pick, "target")
     if args.name:
         target.name = args.name
     observer = resolve_source(args.observer.split(), start, None, "--observer")
     for orbit in (target, observer):
-        warning = elements.kepler_warning(orbit)
-        if warning:
-            print(f"ephem-table: warning: {orbit.name or 'elements'}: {warning}", file=sys.stderr)
+        for warning in (elements.kepler_warning(orbit), elements.perihelion_row_warning(orbit, start, args.rows)):
+            if warning:
+                print(f"ephem-table: warning: {orbit.name or 'elements'}: {warning}", file=sys.stderr)
     text = datos.datos_text(target, observer, start, args.rows)
     try:
         datos.write_datos(args.output, text)
@@ -173,7 +178,7 @@ def run_plot(args):
     try:
         plot_table(rows, args.output, title)
     except (ValueError, OSError) as error:
-        raise TableError(f"cannot write {args.output}: {error}")
+        raise TableError(f"cannot write {args.output}: {getattr(error, 'strerror', None) or error}")
 
 
 def run_info(args):

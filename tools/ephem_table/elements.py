@@ -53,7 +53,7 @@ def check_orbit(orbit, where):
     if orbit.e == 0.0:
         raise ElementsError(f"{where}: e = 0 exactly: ephem's formulas give NAN for a circular orbit "
                             f"(the perihelion is undefined); give the eccentricity of the source, "
-                            f"or 1e-9 for a circle")
+                            f"or {CIRCLE_ECCENTRICITY:g} for a circle")
     if orbit.e < 0.0:
         raise ElementsError(f"{where}: e = {orbit.e!r} is negative")
     if orbit.e >= 1.0:
@@ -66,13 +66,24 @@ def check_orbit(orbit, where):
     return orbit
 
 
-# Largest error of the eccentric anomaly left by ephem's 100 fixed passes of Kepler's iteration, near
-# perihelion, from ephem(1): (eccentricity, radians).
-KEPLER_ERRORS = ((0.99, 0.03), (0.967, 2e-3), (0.95, 4e-4), (0.9, 3e-6))
+# Largest error of the eccentric anomaly left by ephem's 100 fixed passes of Kepler's iteration near
+# perihelion, for eccentricities from each bound up to the next: (eccentricity, radians), the error at
+# the upper end of each band.
+KEPLER_ERRORS = ((0.99, 0.1), (0.967, 0.03), (0.95, 2.3e-3), (0.9, 4e-4))
+
+# Below this eccentricity ephem's true anomaly, an arc cosine of a quotient by e, loses precision to
+# rounding (about 2.6 arcsec at 1e-6, 23 at 1e-8, 109 at 1e-9); near the circle the rounding and the
+# offset of 2e from a true circle balance at about 2 arcsec.
+SMALL_ECCENTRICITY = 1e-6
+CIRCLE_ECCENTRICITY = 5e-6
 
 
 def kepler_warning(orbit):
-    """A warning for an eccentricity at which ephem's Kepler iteration leaves a visible error, or None."""
+    """A warning for an eccentricity at which ephem's formulas leave a visible error, or None."""
+    if orbit.e < SMALL_ECCENTRICITY:
+        return (f"e = {orbit.e!r}: so small an eccentricity loses precision in ephem's true anomaly "
+                f"(about 2.6 arcsec at 1e-6 and 109 at 1e-9, NAN or wrong places below); "
+                f"use {CIRCLE_ECCENTRICITY:g} for a circle")
     for eccentricity, error in KEPLER_ERRORS:
         if orbit.e >= eccentricity:
             return (f"e = {orbit.e!r}: near perihelion ephem's Kepler iteration may leave up to "
@@ -81,9 +92,23 @@ def kepler_warning(orbit):
     return None
 
 
+def perihelion_row_warning(orbit, start, rows):
+    """A warning when a row falls exactly on the epoch of a mean anomaly of exactly 0: there ephem's
+    rounding can put the cosine of the true anomaly just past 1, and the row is NAN."""
+    offset = orbit.epoch - start
+    if orbit.M % 360.0 != 0.0 or offset != math.floor(offset) or not 0 <= offset < rows:
+        return None
+    return (f"the row of JD {orbit.epoch!r} falls exactly on perihelion (mean anomaly 0), where ephem "
+            f"may write NAN; start at a fraction of a day (for example {start + 0.5!r}) to avoid it")
+
+
 # Dates ----------------------------------------------------------------------------------------------
 
 DATE = re.compile(r"([+-]?\d{4,})-(\d{1,2})-(\d{1,2})(?:[T ](\d{1,2}):(\d{2})(?::(\d{2}(?:\.\d*)?))?)?")
+
+
+def days_in_month(year, month):
+    return day_number(year + month // 12, month % 12 + 1, 1) - day_number(year, month, 1)
 
 
 def day_number(year, month, day):
@@ -304,7 +329,8 @@ def comet_orbit(line, where):
     values = {name: field_number(line, first, last, name, where) for first, last, name in COMET_FIELDS}
     year, month = values["perihelion year"], values["perihelion month"]
     day = values["perihelion day"]
-    if year != int(year) or month != int(month) or not 1 <= month <= 12 or not 1 <= day < 32:
+    if year != int(year) or month != int(month) or not 1 <= month <= 12 or not 1 <= day < 1 + days_in_month(
+            int(year), int(month)):
         raise ElementsError(f"{where}: columns 15-29 (time of perihelion): "
                             f"{columns(line, 15, 29).strip()!r} is not a date")
     perihelion = (day_number(int(year), int(month), 1) - 0.5) + (day - 1.0)
@@ -324,11 +350,16 @@ def looks_like_comet(line):
 
 def orbit_lines(lines):
     """(line number, text) of the lines of an MPC file that may be orbits: not blank, not the header
-    that MPCORB.DAT puts before its row of dashes."""
+    that MPCORB.DAT puts before its row of dashes, and long enough for an orbit of either format (a
+    title line is none). A file without such a line gives all its lines, so that a malformed orbit
+    line is refused with its own fault."""
     numbered = [(n, line.rstrip("\r\n")) for n, line in enumerate(lines, start=1)]
     dashes = [n for n, line in numbered if line.startswith("-----")]
     start = dashes[0] if dashes else 0
-    return [(n, line) for n, line in numbered if n > start and line.strip()]
+    candidates = [(n, line) for n, line in numbered if n > start and line.strip()]
+    shaped = [(n, line) for n, line in candidates
+              if len(line) >= 103 or (len(line) >= 79 and looks_like_comet(line))]
+    return shaped or candidates
 
 
 def mpc_orbit(lines, file_name, pick=None):

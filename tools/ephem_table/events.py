@@ -16,9 +16,12 @@ Event = collections.namedtuple("Event", "time kind text")
 # Columns of a row.
 TIME, RA, DEC, SUN_DISTANCE, DISTANCE, ELONGATION, PHASE = range(7)
 
-# A greatest elongation beyond this is called an opposition, a least one below this a conjunction.
-OPPOSITION_ELONGATION = 150.0
-CONJUNCTION_ELONGATION = 20.0
+
+def observer_sun_distance(row):
+    """The observer's distance from the Sun, from the triangle Sun, observer, target: the law of cosines
+    at the target, whose angle is the phase angle."""
+    r, delta = row[SUN_DISTANCE], row[DISTANCE]
+    return math.sqrt(max(0.0, r * r + delta * delta - 2.0 * r * delta * math.cos(math.radians(row[PHASE]))))
 
 
 def vertex(times, values, i):
@@ -66,14 +69,15 @@ def find_events(rows):
     events = []
     for i, sense in extrema(times, columns[ELONGATION]):
         time, value = vertex(times, columns[ELONGATION], i)
+        # A body farther from the Sun than the observer turns at opposition and conjunction, however far
+        # its orbit is inclined; one nearer at its greatest elongations and conjunctions.
+        outer = rows[i][SUN_DISTANCE] > observer_sun_distance(rows[i])
         if sense > 0:
-            kind = "opposition" if value > OPPOSITION_ELONGATION else "greatest elongation"
-        elif value < CONJUNCTION_ELONGATION:
+            kind = "opposition" if outer else "greatest elongation"
+        else:
             # Seen past the Sun the body shows its lit side (phase angle under 90 degrees); between the
             # observer and the Sun, its dark side.
-            kind = "inferior conjunction" if columns[PHASE][i] > 90.0 else "conjunction"
-        else:
-            kind = "least elongation"
+            kind = "inferior conjunction" if not outer and columns[PHASE][i] > 90.0 else "conjunction"
         events.append(Event(time, kind, f"elongation {value:.1f} deg"))
     for i, sense in extrema(times, columns[DISTANCE]):
         if sense < 0:
@@ -89,5 +93,5 @@ def find_events(rows):
 
 
 def event_line(event, scale=True):
-    when = calendar_date(event.time)[:16] or f"JD {event.time}"
+    when = calendar_date(event.time).rpartition(":")[0] or f"JD {event.time}"
     return f"{when}{' TDB' if scale else ''}  {event.kind}: {event.text}"

@@ -221,7 +221,10 @@ COLUMN_NAMES = ("time", "right ascension", "declination", "Sun distance", "obser
 NAN_CAUSES = ("an eccentricity of exactly 0 or of 1 or more in DATOS.DAT (the formulas hold for 0 < e < 1)",
               "target and observer at one point (observer distance 0)",
               "a target exactly at a celestial pole, or exactly in line with the Sun and the observer",
-              "a negative semi-major axis or a mass below -1 in DATOS.DAT")
+              "a negative semi-major axis or a mass below -1 in DATOS.DAT",
+              "a row exactly at perihelion with a mean anomaly of exactly 0 at that epoch (rounding puts "
+              "the cosine of the true anomaly past 1)",
+              "a place at exactly 0 h or 12 h of right ascension, where rounding can do the same")
 
 
 class NanSummary:

@@ -138,6 +138,14 @@ class RefusalTest(unittest.TestCase):
                 else:
                     self.assertEqual(done.stderr, "")
 
+    def test_the_shipped_example_is_what_the_generator_writes(self):
+        # The command in examples/ceres-mpc/SOURCE.md; the example's table is checked by the C++ tests.
+        with tempfile.TemporaryDirectory() as tmp:
+            done = run_tool("datos", str(CERES_LINE), "--start", "2022-08-09", "--rows", "500", cwd=tmp)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertEqual(pathlib.Path(tmp, "DATOS.DAT").read_text(),
+                             (EXAMPLES / "ceres-mpc" / "DATOS.DAT").read_text())
+
     def test_pick_chooses_a_line_of_a_long_file(self):
         ceres = CERES_LINE.read_text()
         header = "MINOR PLANET CENTER ORBIT DATABASE (MPCORB)\nbla\n" + "-" * 160 + "\n"

@@ -278,39 +278,37 @@ double reduce_mean_anomaly_literal(double am, double dospi) {
     return am;
 }
 
-double reduce_mean_anomaly_fast(double am, double dospi) {
+namespace {
+
+// The steps of the literal reduction, with skip(y) taking at once the steps that stay in y's range.
+template <typename Skip>
+double reduce_skipping(double am, double dospi, Skip skip) {
     if (std::fabs(am) > kMaxReducible) {
         return std::numeric_limits<double>::quiet_NaN();
     }
     while (am > dospi) {
-        am = skip_turns(am, dospi);
+        am = skip(am);
         am = am - dospi;
     }
     // Rounding to nearest is symmetric, so adding dospi to -y skips like subtracting it from y. The skipped
     // values are far from zero, where the mirror would give -0.0 for the +0.0 of a sum; the last steps
     // are literal additions.
     while (am < 0.0) {
-        am = -skip_turns(-am, dospi);
+        am = -skip(-am);
         am = am + dospi;
     }
     return am;
 }
 
+}  // namespace
+
+double reduce_mean_anomaly_fast(double am, double dospi) {
+    return reduce_skipping(am, dospi, [dospi](double y) { return skip_turns(y, dospi); });
+}
+
+// The constants of each range looked up rather than formed.
 double reduce_mean_anomaly_steps(double am, const TurnSteps& steps) {
-    if (std::fabs(am) > kMaxReducible) {
-        return std::numeric_limits<double>::quiet_NaN();
-    }
-    // The loops of reduce_mean_anomaly_fast with the constants of each range looked up.
-    const double dospi = steps.dospi;
-    while (am > dospi) {
-        am = skip_turns(am, steps);
-        am = am - dospi;
-    }
-    while (am < 0.0) {
-        am = -skip_turns(-am, steps);
-        am = am + dospi;
-    }
-    return am;
+    return reduce_skipping(am, steps.dospi, [&steps](double y) { return skip_turns(y, steps); });
 }
 
 void reduce_mean_anomaly_lanes(double* am, int lanes, const TurnSteps& steps) {

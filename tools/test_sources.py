@@ -266,9 +266,21 @@ class IndependentPropagationTest(unittest.TestCase):
     def observer(self, jd):
         return planet_kepler_orbit("emb", jd, self.ts)
 
+    def expect_agreement(self, name, datos_args, target, observer_jd, sky_limit, distance_limit):
+        """The table ephem writes from `datos datos_args` against target propagated by Skyfield, in the
+        ecliptic frame of its elements."""
+        from skyfield.data.spice import inertial_frames
+        target._rotation = inertial_frames["ECLIPJ2000"].T
+        with tempfile.TemporaryDirectory() as tmp:
+            rows = rows_from_ephem(datos_args, tmp)
+        sky, r, delta = largest_differences(rows, target, self.observer(observer_jd), self.ts)
+        print(f"\n{name}, {len(rows)} rows: {sky:.4f} arcsec, r {r:.1e} AU, Delta {delta:.1e} AU",
+              file=sys.stderr)
+        self.assertLess(sky, sky_limit)
+        self.assertLess(max(r, delta), distance_limit)
+
     def test_ceres_from_its_mpc_line(self):
         from skyfield.keplerlib import _KeplerOrbit
-        from skyfield.data.spice import inertial_frames
         from skyfield.timelib import julian_day
         line = CERES_LINE.read_text()
         # Skyfield's own reading of MPCORB.DAT needs pandas; its steps, without it.
@@ -281,40 +293,24 @@ class IndependentPropagationTest(unittest.TestCase):
         target = _KeplerOrbit._from_mean_anomaly(
             a * (1 - e * e), e, float(line[59:68]), float(line[48:57]), float(line[37:46]),
             float(line[26:35]), self.ts.tt_jd(epoch), gm_km3_s2(GAUSS_K ** 2))
-        target._rotation = inertial_frames["ECLIPJ2000"].T
-        with tempfile.TemporaryDirectory() as tmp:
-            rows = rows_from_ephem([str(CERES_LINE), "--start", "2022-08-09", "--rows", "500"], tmp)
-        sky, r, delta = largest_differences(rows, target, self.observer(2459800.5), self.ts)
-        print(f"\nCeres, 500 rows: {sky:.4f} arcsec, r {r:.1e} AU, Delta {delta:.1e} AU", file=sys.stderr)
-        self.assertLess(sky, 0.01)
-        self.assertLess(max(r, delta), 2e-8)
+        self.expect_agreement("Ceres", [str(CERES_LINE), "--start", "2022-08-09", "--rows", "500"], target,
+                              2459800.5, 0.01, 2e-8)
 
     def test_mars_by_name(self):
         start = 2461041.5  # 2026-01-01
-        with tempfile.TemporaryDirectory() as tmp:
-            rows = rows_from_ephem(["mars", "--start", "2026-01-01", "--rows", "800"], tmp)
-        target = planet_kepler_orbit("mars", start, self.ts)
-        sky, r, delta = largest_differences(rows, target, self.observer(start), self.ts)
-        print(f"\nMars, 800 rows: {sky:.4f} arcsec, r {r:.1e} AU, Delta {delta:.1e} AU", file=sys.stderr)
-        self.assertLess(sky, 0.01)
-        self.assertLess(max(r, delta), 2e-8)
+        self.expect_agreement("Mars", ["mars", "--start", "2026-01-01", "--rows", "800"],
+                              planet_kepler_orbit("mars", start, self.ts), start, 0.01, 2e-8)
 
     def test_comet_from_its_mpc_line(self):
         from skyfield.keplerlib import _KeplerOrbit
-        from skyfield.data.spice import inertial_frames
         line = COMET_LINE.read_text()
         q, e = float(line[30:39]), float(line[41:49])
         perihelion = self.ts.tt(int(line[14:18]), int(line[19:21]), float(line[22:29]))
         target = _KeplerOrbit._from_periapsis(
             q / (1 - e) * (1 - e * e), e, float(line[71:79]), float(line[61:69]), float(line[51:59]),
             perihelion, gm_km3_s2(GAUSS_K ** 2))
-        target._rotation = inertial_frames["ECLIPJ2000"].T
-        with tempfile.TemporaryDirectory() as tmp:
-            rows = rows_from_ephem([str(COMET_LINE), "--start", "1997-10-29", "--rows", "240"], tmp)
-        sky, r, delta = largest_differences(rows, target, self.observer(2450750.5), self.ts)
-        print(f"\n55P, 240 rows: {sky:.4f} arcsec, r {r:.1e} AU, Delta {delta:.1e} AU", file=sys.stderr)
-        self.assertLess(sky, 5.0)
-        self.assertLess(max(r, delta), 1e-5)
+        self.expect_agreement("55P", [str(COMET_LINE), "--start", "1997-10-29", "--rows", "240"], target,
+                              2450750.5, 5.0, 1e-5)
 
 
 def emb_from_erfa(jd):

@@ -25,6 +25,18 @@ class ElementsError(Exception):
     value."""
 
 
+def finite_number(text, not_a_number, not_finite):
+    """The number `text` reads as, refused with the first message if it is none, the second if it is
+    infinite or NAN."""
+    try:
+        value = float(text)
+    except ValueError:
+        raise ElementsError(not_a_number)
+    if not math.isfinite(value):
+        raise ElementsError(not_finite)
+    return value
+
+
 @dataclasses.dataclass
 class Orbit:
     """One body's elements as ephem reads them: a (AU), e, i, w (argument of perihelion), om (longitude
@@ -138,13 +150,8 @@ def julian_date(text, what="date"):
         if back != (year, month, day) or hour > 23 or minute > 59 or second >= 60:
             raise ElementsError(f"{what} {text!r} is not a date of the calendar")
         return (jdn - 0.5) + (hour * 3600 + minute * 60 + second) / 86400.0
-    try:
-        value = float(text)
-    except ValueError:
-        raise ElementsError(f"{what} {text!r} is neither a date YYYY-MM-DD[THH:MM[:SS]] nor a Julian date")
-    if not math.isfinite(value):
-        raise ElementsError(f"{what} {text!r} is not a finite Julian date")
-    return value
+    return finite_number(text, f"{what} {text!r} is neither a date YYYY-MM-DD[THH:MM[:SS]] nor a Julian date",
+                         f"{what} {text!r} is not a finite Julian date")
 
 
 # The planetary table ------------------------------------------------------------------------------
@@ -258,13 +265,8 @@ def columns(line, first, last):
 
 def field_number(line, first, last, name, where):
     text = columns(line, first, last).strip()
-    try:
-        value = float(text)
-    except ValueError:
-        raise ElementsError(f"{where}: columns {first}-{last} ({name}): {text!r} is not a number")
-    if not math.isfinite(value):
-        raise ElementsError(f"{where}: columns {first}-{last} ({name}): {text!r} is not a finite number")
-    return value
+    field = f"{where}: columns {first}-{last} ({name}): {text!r}"
+    return finite_number(text, f"{field} is not a number", f"{field} is not a finite number")
 
 
 def check_blanks(line, blank_columns, where):

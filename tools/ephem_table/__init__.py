@@ -1,7 +1,10 @@
 """ephem-table, the companion of ephem: writes its input DATOS.DAT from the sources users have and
 turns its table ZEPO.DAT into CSV, a picture or a summary.
 
-Modules: table (reading ZEPO.DAT, dates, CSV), planets (the table of approximate planetary elements),
-elements (orbits from a planet, an MPC line or named elements), datos (writing DATOS.DAT), events,
-plot, cli (the command line).
+Modules, from the ground up: errors (the two kinds of failure), dates (Julian dates and the calendar,
+TDB), row (the row of the table with named fields, and a table of rows), files (bounded reading, careful
+writing), table (reading ZEPO.DAT), nan (rows holding NAN and why), csvout (the CSV and the texts of
+values), planets (the table of approximate planetary elements), elements (orbits and their checks), mpc
+(orbits from the Minor Planet Center's formats), datos (DATOS.DAT written and read), events, plot, cli
+(the command line).
 """

@@ -1,15 +1,24 @@
-"""The command line of ephem-table: datos, csv, plot and info."""
+"""The command line of ephem-table: datos, csv, plot and info.
+
+Every failure ends in one line on standard error and a status: 1 for bad data (errors.DataError), 2
+for a bad command line (errors.UsageError); warnings and notes about a table go to standard error too.
+"""
 
 import argparse
-import math
+import importlib.util
 import os
 import sys
+from typing import List, NoReturn, Optional
 
-from . import datos, elements, planets
-from .elements import ElementsError
-from .events import find_events, event_line
-from .plot import plot_table, plot_title
-from .table import NAN_CAUSES, NanSummary, TableError, calendar_date, open_table, read_rows, write_csv
+from . import datos, elements, mpc, planets
+from .dates import DateError, date_or_jd, julian_date
+from .errors import DATA_STATUS, USAGE_STATUS, DataError, UsageError
+from .events import event_line, find_events
+from .files import open_input
+from .csvout import write_csv
+from .nan import NAN_CAUSES, NanSummary
+from .row import Table
+from .table import read_table
 
 # ephem reads the row count into a signed 32-bit integer.
 MAX_ROWS = 2**31 - 1
@@ -66,11 +75,7 @@ examples:
 """
 
 
-class UsageError(Exception):
-    """A command line that cannot be carried out: status 2."""
-
-
-def resolve_source(words, start, pick, what):
+def resolve_source(words: List[str], start: float, pick: Optional[str], what: str) -> elements.Orbit:
     """The orbit named by the words of a TARGET or --observer: elements, a planet's name or an MPC file."""
     if not words:
         raise UsageError(f"{what}: nothing given")
@@ -79,8 +84,8 @@ def resolve_source(words, start, pick, what):
             return elements.named_orbit(words)
         if len(words) == 1 and planets.find(words[0]) is not None:
             return elements.planet_orbit(words[0], start)
-    except ElementsError as error:
-        raise UsageError(f"{what}: {error}")
+    except DataError as error:
+        raise UsageError(f"{what}: {error}") from None
     if len(words) == 1 and (words[0] == "-" or os.path.isfile(words[0])):
         return mpc_file_orbit(words[0], pick)
     missing = " (there is no such file)" if len(words) == 1 and not os.path.exists(words[0]) else ""
@@ -88,21 +93,24 @@ def resolve_source(words, start, pick, what):
                      f"an MPC file{missing} nor elements a= e= i= om= w= M= epoch=")
 
 
-def mpc_file_orbit(path, pick):
-    if path == "-":
-        return elements.mpc_orbit(sys.stdin, "<stdin>", pick)
+def mpc_file_orbit(path: str, pick: Optional[str]) -> elements.Orbit:
+    stream = open_input(path)
     try:
-        with open(path, encoding="latin-1") as lines:
-            return elements.mpc_orbit(lines, path, pick)
-    except OSError as error:
-        raise TableError(f"cannot read {path}: {error.strerror}")
+        return mpc.mpc_orbit(stream, "<stdin>" if path == "-" else path, pick)
+    finally:
+        if path != "-":
+            stream.close()
 
 
-def run_datos(args):
+def warn(message: str) -> None:
+    print(f"ephem-table: {message}", file=sys.stderr)
+
+
+def run_datos(args: argparse.Namespace) -> None:
     try:
-        start = elements.julian_date(args.start, "--start")
-    except ElementsError as error:
-        raise UsageError(str(error))
+        start = julian_date(args.start, "--start")
+    except DateError as error:
+        raise UsageError(str(error)) from None
     if not 1 <= args.rows <= MAX_ROWS:
         raise UsageError(f"--rows {args.rows}: give from 1 to {MAX_ROWS} rows (ephem counts rows in a signed "
                          f"32-bit integer)")
@@ -113,97 +121,95 @@ def run_datos(args):
     for orbit in (target, observer):
         for warning in (elements.kepler_warning(orbit), elements.perihelion_row_warning(orbit, start, args.rows)):
             if warning:
-                print(f"ephem-table: warning: {orbit.name or 'elements'}: {warning}", file=sys.stderr)
-    text = datos.datos_text(target, observer, start, args.rows)
-    try:
-        datos.write_datos(args.output, text)
-    except OSError as error:
-        raise TableError(f"cannot write {args.output}: {error.strerror}")
+                warn(f"warning: {orbit.name or 'elements'}: {warning}")
+    datos.write_datos(args.output, datos.datos_text(target, observer, start, args.rows))
 
 
-def load_rows(path):
-    with open_table(path) as table:
-        return list(read_rows(table, path))
+def load_table(path: str) -> Table:
+    """The table, its notes (a torn last row, a table still being written) said on standard error."""
+    table = read_table(path)
+    for note in table.notes:
+        warn(note)
+    return table
 
 
-def warn_nan(name, rows):
-    summary = NanSummary(rows)
+def warn_nan(table: Table) -> NanSummary:
+    summary = NanSummary(table)
     if summary:
-        print(f"ephem-table: warning: {summary.message(name)}", file=sys.stderr)
+        warn(f"warning: {summary.message(table.name)}")
     return summary
 
 
-def run_csv(args):
-    rows = load_rows(args.table)
-    write_csv(rows, sys.stdout)
+def run_csv(args: argparse.Namespace) -> None:
+    table = load_table(args.table)
+    write_csv(table, sys.stdout)
     sys.stdout.flush()
-    warn_nan(args.table, rows)
+    warn_nan(table)
 
 
-def default_title(table_path, rows):
+def default_title(table_path: str, table: Table) -> str:
     """The body's name from the DATOS.DAT beside the table when the generator wrote it and its start is
     the table's first row; else the table's file name."""
+    from .plot import plot_title
     if table_path != "-":
         beside = os.path.join(os.path.dirname(table_path) or ".", "DATOS.DAT")
-        name = datos.target_name(beside)
-        if name and datos_start_matches(beside, rows[0][0]):
-            return plot_title(name, rows)
-    return plot_title(table_path, rows)
+        try:
+            found = datos.read_datos(beside)
+        except DataError:
+            found = None
+        # The table prints nine significant digits: a hundredth of a day for Julian dates.
+        if found and found.target_name() and abs(found.start_jd_tdb - table[0].jd_tdb) < 0.01:
+            return plot_title(found.target_name(), table)
+    return plot_title(table_path, table)
 
 
-def datos_start_matches(path, first_time):
-    try:
-        with open(path, encoding="latin-1") as lines:
-            start = float(lines.read().splitlines()[2].split()[0])
-    except (OSError, IndexError, ValueError):
-        return False
-    # The table prints nine significant digits: a hundredth of a day for Julian dates.
-    return abs(start - first_time) < 0.01
+def run_plot(args: argparse.Namespace) -> None:
+    table = load_table(args.table)
+    if not len(table):
+        raise DataError(f"{args.table}: the table has no rows to plot")
+    summary = warn_nan(table)
+    if not any(0.0 <= row.ra_hours <= 24.0 and abs(row.dec_deg) <= 90.0 for row in table):
+        raise DataError(f"{args.table}: no row has a place on the sky (every right ascension or "
+                        f"declination is NAN, INF or out of its range), nothing to plot" +
+                        ("" if not summary else "; see the warning above for the likely causes"))
+    if importlib.util.find_spec("matplotlib") is None:
+        raise DataError("plotting needs matplotlib (the Debian package python3-matplotlib)")
+    from .plot import plot_table
+    title = args.title or default_title(args.table, table)
+    plot_table(table, args.output, title)
 
 
-def run_plot(args):
-    rows = load_rows(args.table)
-    if not rows:
-        raise TableError(f"{args.table}: the table has no rows to plot")
-    summary = warn_nan(args.table, rows)
-    if not any(math.isfinite(row[1]) and math.isfinite(row[2]) for row in rows):
-        raise TableError(f"{args.table}: no row has a place on the sky (every right ascension or "
-                         f"declination is NAN or INF), nothing to plot" +
-                         ("" if not summary else "; see the warning above for the likely causes"))
-    try:
-        import matplotlib  # noqa: F401
-    except ImportError:
-        raise TableError("plotting needs matplotlib (the Debian package python3-matplotlib)")
-    title = args.title or default_title(args.table, rows)
-    try:
-        plot_table(rows, args.output, title)
-    except (ValueError, OSError) as error:
-        raise TableError(f"cannot write {args.output}: {getattr(error, 'strerror', None) or error}")
-
-
-def run_info(args):
-    rows = load_rows(args.table)
+def run_info(args: argparse.Namespace) -> None:
+    table = load_table(args.table)
     out = sys.stdout
-    out.write(f"{args.table}: {len(rows)} rows\n")
-    if rows:
-        times = [row[0] for row in rows]
-        first, last = calendar_date(times[0]) or f"JD {times[0]}", calendar_date(times[-1]) or f"JD {times[-1]}"
-        out.write(f"from {first} to {last} TDB (JD {times[0]!r} to {times[-1]!r})\n")
-    summary = NanSummary(rows)
+    out.write(f"{args.table}: {len(table)} rows\n")
+    if len(table):
+        first, last = table[0].jd_tdb, table[-1].jd_tdb
+        out.write(f"from {date_or_jd(first)} to {date_or_jd(last)} TDB (JD {first!r} to {last!r})\n")
+    summary = NanSummary(table)
     out.write(f"rows with NAN: {len(summary.rows)}" + (f" ({summary.where()})" if summary else "") + "\n")
     if summary:
         out.write("likely causes:\n" + "".join(f"  - {cause}\n" for cause in NAN_CAUSES))
-    events = find_events(rows)
+    events = find_events(table)
     if events:
         out.write("events:\n")
         for event in events:
             out.write(f"  {event_line(event)}\n")
     out.flush()
-    warn_nan(args.table, rows)
+    warn_nan(table)
 
 
-def parser():
-    p = argparse.ArgumentParser(prog="ephem-table", description=DESCRIPTION, epilog=EPILOG,
+class Parser(argparse.ArgumentParser):
+    """argparse's parser, whose usage errors are one line that points to the help."""
+
+    def error(self, message: str) -> NoReturn:
+        if len(message) > 300:
+            message = message[:300] + "..."
+        self.exit(USAGE_STATUS, f"{self.prog}: {message} (see {self.prog} --help)\n")
+
+
+def parser() -> argparse.ArgumentParser:
+    p = Parser(prog="ephem-table", description=DESCRIPTION, epilog=EPILOG,
                                 formatter_class=argparse.RawDescriptionHelpFormatter)
     commands = p.add_subparsers(dest="command", required=True, metavar="COMMAND")
 
@@ -253,22 +259,66 @@ def parser():
     return p
 
 
-def main(argv=None):
+def silence_stdout() -> None:
+    """Points standard output at /dev/null, so that the interpreter's own flush at exit neither fails
+    again nor prints a traceback."""
+    try:
+        null = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(null, sys.stdout.fileno())
+        os.close(null)
+    except (OSError, ValueError):
+        pass
+
+
+def flush_stdout() -> int:
+    """Flushes standard output: 0, or the status of a failure, which is said in one line."""
+    try:
+        sys.stdout.flush()
+    except BrokenPipeError:
+        # The reader went away (ephem-table csv | head): not an error of ours.
+        silence_stdout()
+        return 0
+    except OSError as error:
+        silence_stdout()
+        warn(f"cannot write standard output: {error.strerror}")
+        return DATA_STATUS
+    return 0
+
+
+def main(argv: Optional[List[str]] = None) -> int:
     p = parser()
-    args = p.parse_args(argv)
+    try:
+        args = p.parse_args(argv)
+    except SystemExit as done:
+        # --help, or a usage error already said; the help may fail to reach its output.
+        status = done.code if isinstance(done.code, int) else USAGE_STATUS
+        return flush_stdout() or status
+    except OSError as error:
+        silence_stdout()
+        warn(f"cannot write standard output: {error.strerror}")
+        return DATA_STATUS
     try:
         args.run(args)
     except UsageError as error:
-        p.exit(2, f"ephem-table {args.command}: {error}\n")
-    except (TableError, ElementsError) as error:
-        print(f"ephem-table: {error}", file=sys.stderr)
-        return 1
+        print(f"ephem-table {args.command}: {error}", file=sys.stderr)
+        return USAGE_STATUS
+    except DataError as error:
+        warn(str(error))
+        return DATA_STATUS
+    except BrokenPipeError:
+        silence_stdout()
+        return 0
     except OSError as error:
-        if isinstance(error, BrokenPipeError):
-            # The reader went away (ephem-table csv | head): not an error of ours. Point stdout at
-            # /dev/null so that the interpreter's own flush at exit does not complain.
-            os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
-            return 0
-        print(f"ephem-table: {error}", file=sys.stderr)
-        return 1
-    return 0
+        silence_stdout()
+        where = f"{error.filename}" if error.filename else "cannot write standard output"
+        warn(f"{where}: {error.strerror or error}")
+        return DATA_STATUS
+    except MemoryError:
+        warn("out of memory")
+        return DATA_STATUS
+    except KeyboardInterrupt:
+        return 130
+    except Exception as error:  # a fault of ours: still one line, never a traceback
+        warn(f"unexpected failure, a fault of ephem-table ({type(error).__name__}: {error})")
+        return DATA_STATUS
+    return flush_stdout()

@@ -1,6 +1,7 @@
-"""Tests of `ephem-table datos`: its refusals, and the tables ephem writes from what it generates,
-compared with the same elements propagated independently (Skyfield's universal-variable propagator, ERFA
-for the angles), and its Earth-Moon barycentre compared with ERFA's Earth and Moon.
+"""Tests of the tables ephem writes from what `ephem-table datos` generates, against the same elements
+propagated independently (Skyfield's universal-variable propagator, ERFA for the angles), of the events
+`info` prints from such a table against the places at the printed times, and of the generated Earth-Moon
+barycentre against ERFA's Earth and Moon.
 
 The comparisons need the built program (EPHEM in the environment, as CTest sets it), python3-erfa and
 python3-skyfield; without them they skip and say why.
@@ -8,174 +9,22 @@ python3-skyfield; without them they skip and say why.
 
 import importlib.util
 import math
-import os
 import pathlib
+import re
 import subprocess
 import sys
 import tempfile
 import unittest
 
-sys.dont_write_bytecode = True
+from testing import CERES_LINE, COMET_LINE, EPHEM, run_tool
+from ephem_table import elements, planets, table
 
-TOOLS = pathlib.Path(__file__).resolve().parent
-SCRIPT = TOOLS / "ephem-table"
-EXAMPLES = TOOLS.parent / "examples"
-CERES_LINE = EXAMPLES / "ceres-mpc" / "ceres.mpc"
-COMET_LINE = EXAMPLES / "comet" / "55P.mpc"
-sys.path.insert(0, str(TOOLS))
-from ephem_table import elements, planets, table  # noqa: E402
-
-EPHEM = os.environ.get("EPHEM", "")
 HAVE_CHECKERS = all(importlib.util.find_spec(m) is not None for m in ("erfa", "skyfield"))
 CHECKERS_MISSING = "needs python3-erfa and python3-skyfield (Debian packages)"
 
 GAUSS_K = 0.01720209895
 # The Moon's mass over the Earth's (IAU 2009 system of constants).
 MOON_EARTH_MASS_RATIO = 0.0123000371
-OBLIQUITY_J2000 = math.radians(23.439291)
-
-
-def run_tool(*args, cwd=None):
-    return subprocess.run([sys.executable, str(SCRIPT), *args], capture_output=True, text=True, cwd=cwd,
-                          env=dict(os.environ, PYTHONDONTWRITEBYTECODE="1"))
-
-
-class RefusalTest(unittest.TestCase):
-    """Every input ephem cannot compute, or that fails its format, is refused in one line naming the
-    value, with status 1 for bad data in a file and 2 for a bad command line; no DATOS.DAT is left."""
-
-    def test_refusals(self):
-        ceres = CERES_LINE.read_text().rstrip("\n")
-        comet = COMET_LINE.read_text().rstrip("\n")
-        elements_ok = "a=2.77 e=0.08 i=10.6 om=80.3 w=73.5 M=334.3 epoch=2459800.5".split()
-        files = {
-            # Month Z of a packed epoch: no month.
-            "month.mpc": ceres[:23] + "Z" + ceres[24:],
-            # February 30.
-            "feb30.mpc": ceres[:20] + "K222U" + ceres[25:],
-            # A column shifted by one: the blank between fields holds a digit.
-            "shifted.mpc": " " + ceres,
-            "short.mpc": ceres[:90],
-            "comma.mpc": ceres[:70] + "0,0786358" + ceres[79:],
-            "hyperbolic.mpc": comet[:41] + "1.000213" + comet[49:],
-            "two.mpc": ceres + "\n" + ceres.replace("(1) Ceres", "(2) Pallas"),
-            "empty.mpc": "\n",
-            # February 31 as a comet's time of perihelion.
-            "feb31.mpc": comet[:19] + "02 31.0977" + comet[29:],
-            # A title line is no orbit line: the one orbit below it is taken, and a second one counts.
-            "titled.mpc": "Ceres and Pallas, from MPCORB.DAT\n" + ceres + "\n" + ceres.replace("(1) Ceres", "(2) Pallas"),
-        }
-        cases = [
-            # (arguments, status, start of the message after "ephem-table ...: ")
-            (elements_ok[:1] + ["e=0"] + elements_ok[2:], 2, "target: elements: e = 0 exactly"),
-            (elements_ok[:1] + ["e=1"] + elements_ok[2:], 2, "target: elements: e = 1.0: ephem's model has only elliptic"),
-            (elements_ok[:1] + ["e=1.5"] + elements_ok[2:], 2, "target: elements: e = 1.5"),
-            (["a=0"] + elements_ok[1:], 2, "target: elements: a = 0.0 AU"),
-            (["a=-2"] + elements_ok[1:], 2, "target: elements: a = -2.0 AU"),
-            (["a=2,77"] + elements_ok[1:], 2, "target: a='2,77' is not a number (write a decimal point"),
-            (["a=nan"] + elements_ok[1:], 2, "target: elements: a = nan"),
-            (elements_ok[:-1], 2, "target: missing epoch="),
-            (elements_ok + ["q=1"], 2, "target: a= M= epoch= cannot be given with q= T="),
-            (["q=0.9", "e=0.5", "i=1", "om=2", "w=3", "T=2000-02-30"], 2, "target: T= '2000-02-30' is not a date"),
-            (["pluto"], 2, "target: JD 2378495.5 is outside the planetary table's span"),
-            (["vulcan"], 2, "target: 'vulcan' is neither a planet"),
-            (["month.mpc"], 1, "month.mpc:1: columns 21-25 (packed epoch): month 'Z'"),
-            (["feb30.mpc"], 1, "feb30.mpc:1: columns 21-25 (packed epoch): 'K222U' is 2022-02-30"),
-            (["shifted.mpc"], 1, "shifted.mpc:1: column 26 should be blank between fields, not '9'"),
-            (["short.mpc"], 1, "short.mpc:1: a minor planet's line has at least 103 columns"),
-            (["comma.mpc"], 1, "comma.mpc:1: columns 71-79 (eccentricity): '0,0786358' is not a number"),
-            (["hyperbolic.mpc"], 1, "hyperbolic.mpc:1: e = 1.000213: ephem's model has only elliptic"),
-            (["two.mpc"], 1, "two.mpc: 2 orbit lines; choose one with --pick"),
-            (["empty.mpc"], 1, "empty.mpc: no orbit line"),
-            (["feb31.mpc"], 1, "feb31.mpc:1: columns 15-29 (time of perihelion): '1998 02 31.0977' is not a date"),
-            (["titled.mpc"], 1, "titled.mpc: 2 orbit lines; choose one with --pick"),
-            (["ceres.mcp"], 2, "target: 'ceres.mcp' is neither a planet"),
-            (["mars", "--observer", "a=1 e=0 i=0 om=0 w=0 M=0 epoch=2451545"], 2, "--observer: elements: e = 0"),
-        ]
-        with tempfile.TemporaryDirectory() as tmp:
-            for name, text in files.items():
-                pathlib.Path(tmp, name).write_text(text + "\n")
-            for args, status, message in cases:
-                pathlib.Path(tmp, "DATOS.DAT").unlink(missing_ok=True)
-                start = "1799-12-31" if args == ["pluto"] else "2023-01-01"
-                with self.subTest(args=" ".join(args)):
-                    done = run_tool("datos", *args, "--start", start, "--rows", "10", cwd=tmp)
-                    self.assertEqual(done.returncode, status, done.stderr)
-                    self.assertEqual(done.stderr.count("\n"), 1, done.stderr)
-                    self.assertIn(message, done.stderr)
-                    self.assertFalse(pathlib.Path(tmp, "DATOS.DAT").exists())
-
-    def test_command_line_values(self):
-        for args, message in [(["--start", "2000-01-01x"], "--start '2000-01-01x' is neither a date"),
-                              (["--start", "2023-13-01"], "--start '2023-13-01' is not a date"),
-                              (["--rows", "0"], "--rows 0: give from 1 to 2147483647 rows"),
-                              (["--rows", "2147483648"], "--rows 2147483648: give from 1 to 2147483647 rows")]:
-            full = {"--start": "2023-01-01", "--rows": "10"}
-            full[args[0]] = args[1]
-            with self.subTest(args=args), tempfile.TemporaryDirectory() as tmp:
-                done = run_tool("datos", "mars", *[x for kv in full.items() for x in kv], cwd=tmp)
-                self.assertEqual(done.returncode, 2)
-                self.assertIn(message, done.stderr)
-
-    def test_orbits_with_a_visible_error_are_written_with_a_warning(self):
-        cases = [
-            # (eccentricity, time of perihelion, warning): each band quotes the error at its upper end.
-            ("0.89", "1998-02-28", ""),
-            ("0.9055", "1998-02-28", "0.0004 rad"),
-            ("0.995", "1998-02-28", "0.1 rad"),
-            ("1e-9", "1998-02-28", "use 5e-06 for a circle"),
-            # A row exactly at a mean anomaly of 0 may be NAN.
-            ("0.5", "1998-01-03", "the row of JD 2450816.5 falls exactly on perihelion"),
-        ]
-        for e, perihelion, warning in cases:
-            with self.subTest(e=e), tempfile.TemporaryDirectory() as tmp:
-                done = run_tool("datos", "q=0.98", f"e={e}", "i=162", "om=235", "w=172", f"T={perihelion}",
-                                "--start", "1998-01-01", "--rows", "5", cwd=tmp)
-                self.assertEqual(done.returncode, 0, done.stderr)
-                self.assertTrue(pathlib.Path(tmp, "DATOS.DAT").exists())
-                if warning:
-                    self.assertIn(warning, done.stderr)
-                else:
-                    self.assertEqual(done.stderr, "")
-
-    def test_the_shipped_example_is_what_the_generator_writes(self):
-        # The command in examples/ceres-mpc/SOURCE.md; the example's table is checked by the C++ tests.
-        with tempfile.TemporaryDirectory() as tmp:
-            done = run_tool("datos", str(CERES_LINE), "--start", "2022-08-09", "--rows", "500", cwd=tmp)
-            self.assertEqual(done.returncode, 0, done.stderr)
-            self.assertEqual(pathlib.Path(tmp, "DATOS.DAT").read_text(),
-                             (EXAMPLES / "ceres-mpc" / "DATOS.DAT").read_text())
-
-    def test_pick_chooses_a_line_of_a_long_file(self):
-        ceres = CERES_LINE.read_text()
-        header = "MINOR PLANET CENTER ORBIT DATABASE (MPCORB)\nbla\n" + "-" * 160 + "\n"
-        pallas = ceres.replace("(1) Ceres", "(2) Pallas").replace("0.0786358", "0.2302487")
-        with tempfile.TemporaryDirectory() as tmp:
-            pathlib.Path(tmp, "MPCORB.DAT").write_text(header + ceres + "\n" + pallas)
-            done = run_tool("datos", "MPCORB.DAT", "--pick", "(2) Pallas", "--start", "2459800.5",
-                            "--rows", "3", cwd=tmp)
-            self.assertEqual(done.returncode, 0, done.stderr)
-            first = pathlib.Path(tmp, "DATOS.DAT").read_text().splitlines()[0]
-        self.assertTrue(first.startswith("2.766619 0.2302487 10.5868 "), first)
-        self.assertIn("target: (2) Pallas |", first)
-
-
-class DatesTest(unittest.TestCase):
-    def test_calendar_dates_and_julian_dates(self):
-        cases = [("2000-01-01T12:00", 2451545.0), ("2000-01-01 12:00:00", 2451545.0),
-                 ("2451545.25", 2451545.25), ("1582-10-15", 2299160.5), ("1582-10-04", 2299159.5),
-                 ("2022-08-09", 2459800.5), ("1900-03-01", 2415079.5)]
-        for text, jd in cases:
-            with self.subTest(text=text):
-                self.assertEqual(elements.julian_date(text), jd)
-                self.assertEqual(table.calendar_date(jd)[:10], text[:10] if "-" in text else "2000-01-01")
-
-    def test_packed_epochs(self):
-        # The format's own examples.
-        for packed, date in (("K2289", "2022-08-09"), ("K24AH", "2024-10-17"), ("J9611", "1996-01-01"),
-                             ("I99CV", "1899-12-31")):
-            with self.subTest(packed=packed):
-                self.assertEqual(table.calendar_date(elements.packed_epoch(packed, "x"))[:10], date)
 
 
 def rows_from_ephem(datos_args, tmp):
@@ -185,7 +34,7 @@ def rows_from_ephem(datos_args, tmp):
     ephem = subprocess.run([EPHEM], cwd=tmp, capture_output=True, text=True)
     if ephem.returncode != 0 or ephem.stderr:
         raise AssertionError(f"ephem: {ephem.returncode} {ephem.stderr}")
-    with open(pathlib.Path(tmp, "ZEPO.DAT")) as zepo:
+    with open(pathlib.Path(tmp, "ZEPO.DAT"), "rb") as zepo:
         return list(table.read_rows(zepo))
 
 
@@ -273,11 +122,57 @@ class IndependentPropagationTest(unittest.TestCase):
         target._rotation = inertial_frames["ECLIPJ2000"].T
         with tempfile.TemporaryDirectory() as tmp:
             rows = rows_from_ephem(datos_args, tmp)
+            info = run_tool("info", cwd=tmp)
         sky, r, delta = largest_differences(rows, target, self.observer(observer_jd), self.ts)
         print(f"\n{name}, {len(rows)} rows: {sky:.4f} arcsec, r {r:.1e} AU, Delta {delta:.1e} AU",
               file=sys.stderr)
         self.assertLess(sky, sky_limit)
         self.assertLess(max(r, delta), distance_limit)
+        self.assertEqual((info.returncode, info.stderr), (0, ""))
+        self.expect_events(name, info.stdout, target, self.observer(observer_jd))
+
+    def expect_events(self, name, info, target, observer):
+        """Each event `info` prints: its value is the place's at the printed time, to the printed
+        digits (and a little for what the parabola through three daily rows misses: 0.005 deg of
+        elongation, 1e-6 AU, 1e-4 h), and the quantity turns there: it is not beyond its value half a
+        day before or after."""
+        import erfa
+        import numpy
+        found = re.findall(r"^  (\d{4})-(\d\d)-(\d\d) (\d\d):(\d\d) TDB  ([a-z ,]+): (elongation|distance|RA) "
+                           r"(\S+) (deg|AU|h)$", info, re.MULTILINE)
+        self.assertEqual(len(found), info.count(" TDB  "), info)
+        self.assertTrue(found, info)
+
+        def quantity(which, t):
+            tt = self.ts.tt_jd(t)
+            body, eye = numpy.asarray(target._at(tt)[0]), numpy.asarray(observer._at(tt)[0])
+            if which == "elongation":
+                return math.degrees(erfa.sepp(-eye, body - eye))
+            if which == "distance":
+                return float(numpy.linalg.norm(body - eye))
+            return math.degrees(erfa.anp(erfa.c2s(body - eye)[0])) / 15.0
+
+        worst = {}
+        for year, month, day, hour, minute, kind, which, text, _ in found:
+            t = self.ts.tt(int(year), int(month), int(day), int(hour), int(minute)).tt
+            printed, true = float(text), quantity(which, t)
+            if which == "RA":
+                true = (true - printed + 12.0) % 24.0 - 12.0 + printed
+            half_unit = 0.5 * 10.0 ** -len(text.partition(".")[2])
+            margin = {"elongation": 0.005, "distance": 1e-6, "RA": 1e-4}[which]
+            with self.subTest(name=name, event=f"{kind} {year}-{month}-{day}"):
+                self.assertLessEqual(abs(printed - true), half_unit + margin)
+                worst[which] = max(worst.get(which, 0.0), abs(printed - true))
+                # A maximum is not exceeded half a day away, a minimum not undercut.
+                sense = -1.0 if kind in ("conjunction", "inferior conjunction", "closest approach",
+                                         "stationary, direct again") else 1.0
+                for side in (-0.5, 0.5):
+                    other = quantity(which, t + side)
+                    if which == "RA":
+                        other = (other - true + 12.0) % 24.0 - 12.0 + true
+                    self.assertGreaterEqual(sense * (true - other), -1e-9)
+        print(f"{name} events: {len(found)}, largest differences "
+              + ", ".join(f"{k} {v:.1e}" for k, v in sorted(worst.items())), file=sys.stderr)
 
     def test_ceres_from_its_mpc_line(self):
         from skyfield.keplerlib import _KeplerOrbit

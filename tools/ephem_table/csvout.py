@@ -1,0 +1,77 @@
+"""The table as CSV, and the texts of its values: numbers that read back as the same doubles, calendar
+dates (TDB) and sexagesimal angles."""
+
+import csv
+import math
+from typing import Iterable, TextIO, Tuple
+
+from .dates import calendar_date
+from .row import Row
+
+CSV_HEADER = ("julian_date_tdb", "date_tdb", "ra_hours", "ra_hms", "dec_degrees", "dec_dms",
+              "sun_distance_au", "observer_distance_au", "elongation_deg", "phase_angle_deg",
+              "illuminated_fraction")
+
+# The first line of the CSV: what the places are. Without a comma it is a row of one cell for a
+# spreadsheet, and readers of CSV that know comments (comment="#") skip it.
+CSV_FRAME_NOTE = ("# ephem table: geometric places (no light time or aberration or nutation); right ascension and "
+                  "declination referred to the mean equator and equinox of J2000 (fixed obliquity 23.439291 deg); "
+                  "dates on the scale of the epochs of DATOS.DAT (TDB)")
+
+# Angles beyond this are not written in sexagesimal form: they are no place on the sky, and their
+# seconds would overflow the rounding.
+LARGEST_ANGLE = 1e9
+
+
+def sexagesimal(value: float, fraction_digits: int) -> Tuple[str, int, int, str]:
+    """(sign, units, minutes, seconds text) of a value, its seconds rounded to the given digits."""
+    scale = 10 ** fraction_digits
+    total = round(abs(value) * 3600 * scale)
+    units, rest = divmod(total, 3600 * scale)
+    minutes, seconds = divmod(rest, 60 * scale)
+    if fraction_digits:
+        seconds_text = f"{seconds // scale:02d}.{seconds % scale:0{fraction_digits}d}"
+    else:
+        seconds_text = f"{seconds:02d}"
+    sign = "-" if value < 0 and total != 0 else "+"
+    return sign, units, minutes, seconds_text
+
+
+def hours_hms(hours: float) -> str:
+    """Right ascension in hours as "hh:mm:ss.ss", wrapped into 0 to 24 hours ("" if no place)."""
+    if not math.isfinite(hours) or abs(hours) > LARGEST_ANGLE:
+        return ""
+    _, units, minutes, seconds = sexagesimal(hours, 2)
+    # Rounding can reach 24h, and a right ascension of exactly 24 h is 0 h.
+    return f"{units % 24:02d}:{minutes:02d}:{seconds}"
+
+
+def degrees_dms(degrees: float) -> str:
+    """Declination in degrees as "+dd:mm:ss.s" with its sign always shown ("" if no place)."""
+    if not math.isfinite(degrees) or abs(degrees) > LARGEST_ANGLE:
+        return ""
+    sign, units, minutes, seconds = sexagesimal(degrees, 1)
+    return f"{sign}{units:02d}:{minutes:02d}:{seconds}"
+
+
+def number_text(value: float) -> str:
+    """A value as CSV text: the shortest text that reads back as the same double; NaN, inf, -inf."""
+    if math.isnan(value):
+        return "NaN"
+    return repr(value)
+
+
+def csv_record(row: Row) -> Tuple[str, ...]:
+    return (number_text(row.jd_tdb), calendar_date(row.jd_tdb), number_text(row.ra_hours),
+            hours_hms(row.ra_hours), number_text(row.dec_deg), degrees_dms(row.dec_deg),
+            number_text(row.sun_distance_au), number_text(row.observer_distance_au),
+            number_text(row.elongation_deg), number_text(row.phase_angle_deg),
+            number_text(row.illuminated_fraction))
+
+
+def write_csv(rows: Iterable[Row], out: TextIO) -> None:
+    out.write(CSV_FRAME_NOTE + "\n")
+    writer = csv.writer(out, lineterminator="\n")
+    writer.writerow(CSV_HEADER)
+    for row in rows:
+        writer.writerow(csv_record(row))

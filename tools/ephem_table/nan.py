@@ -1,0 +1,51 @@
+"""Which rows of a table hold NAN, in which fields, and the cases in which ephem writes it."""
+
+import math
+from typing import List, Optional
+
+from .dates import calendar_day
+from .row import FIELD_NAMES, Row, Table
+
+# The cases in which ephem writes NAN, as the README and ephem(1) list them. The first goes when ephem
+# computes circles.
+NAN_CAUSES = ("an eccentricity of exactly 0 or of 1 or more in DATOS.DAT (the formulas hold for 0 < e < 1)",
+              "target and observer at one point (observer distance 0)",
+              "a target exactly at a celestial pole, or exactly in line with the Sun and the observer",
+              "a negative semi-major axis or a mass below -1 in DATOS.DAT",
+              "a row exactly at perihelion with a mean anomaly of exactly 0 at that epoch (rounding puts "
+              "the cosine of the true anomaly past 1)",
+              "a place at exactly 0 h or 12 h of right ascension, where rounding can do the same")
+
+
+class NanSummary:
+    """Which rows of a table hold a NAN, and in which fields."""
+
+    def __init__(self, table: Table) -> None:
+        self.total = len(table)
+        self.rows: List[int] = []
+        fields = set()
+        self.first_time: Optional[float] = None
+        values = table.values
+        # The whole table is looked at once for a NAN before any row is.
+        if any(math.isnan(v) for v in values):
+            for index, row in enumerate(table):
+                nan_fields = [f for f, v in zip(Row._fields, row) if math.isnan(v)]
+                if nan_fields:
+                    self.rows.append(index)
+                    fields.update(nan_fields)
+                    if self.first_time is None:
+                        self.first_time = row.jd_tdb
+        self.fields = [f for f in Row._fields if f in fields]
+
+    def __bool__(self) -> bool:
+        return bool(self.rows)
+
+    def where(self) -> str:
+        fields = ", ".join(FIELD_NAMES[f] for f in self.fields)
+        first = self.first_time if self.first_time is not None else math.nan
+        when = calendar_day(first) or f"JD {first}"
+        return f"in {fields}; first on {when}"
+
+    def message(self, name: str) -> str:
+        return (f"{name}: {len(self.rows)} of {self.total} rows hold NAN ({self.where()}); "
+                f"likely causes: {'; '.join(NAN_CAUSES)}")

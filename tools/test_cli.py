@@ -1,0 +1,128 @@
+"""Tests of the command line: csv and info end to end, and one clear line with status 1 or 2, never a
+traceback, for every input."""
+
+import csv
+import io
+import os
+import pathlib
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+from testing import MARS_TABLE, NAN_ROW, ONE_LINE_ROW, SCRIPT, TOOLS, TWO_LINE_ROW, run_tool
+from ephem_table import csvout
+
+
+class CommandsTest(unittest.TestCase):
+    def test_csv_of_a_table(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            table = pathlib.Path(tmp, "ZEPO.DAT")
+            table.write_text(TWO_LINE_ROW + NAN_ROW + "  2451547.  INF  0.  1.  1.  -INF  0.  1.\n")
+            done = run_tool("csv", cwd=tmp)  # ZEPO.DAT in the working directory by default
+        self.assertEqual(done.returncode, 0, done.stderr)
+        # The NAN row is written, and said so on standard error in one line.
+        self.assertRegex(done.stderr, r"^ephem-table: warning: ZEPO.DAT: 1 of 3 rows hold NAN "
+                                      r"\(in right ascension, declination, elongation.*first on 2000-01-01\)"
+                                      r".*eccentricity[^\n]*\n$")
+        records = list(csv.reader(io.StringIO(done.stdout.partition("\n")[2])))
+        self.assertEqual(tuple(records[0]), csvout.CSV_HEADER)
+        self.assertEqual(records[1], ["2451545.0", "2000-01-01 12:00:00", "22.0352961", "22:02:07.07",
+                                      "-13.1786492", "-13:10:43.1", "1.39115922", "1.84956441",
+                                      "47.6050457", "31.4665953", "0.926472324"])
+        self.assertEqual(records[2], ["2451545.0", "2000-01-01 12:00:00", "NaN", "", "NaN", "", "1.0",
+                                      "0.0", "NaN", "NaN", "NaN"])
+        self.assertEqual((records[3][2:4], records[3][8]), (["inf", ""], "-inf"))
+        self.assertEqual(len(records), 4)
+
+    def test_a_torn_last_row_is_dropped_with_a_warning(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            pathlib.Path(tmp, "ZEPO.DAT").write_text(ONE_LINE_ROW + TWO_LINE_ROW[:90])
+            for command in ("csv", "info"):
+                with self.subTest(command=command):
+                    done = run_tool(command, cwd=tmp)
+                    self.assertEqual(done.returncode, 0)
+                    self.assertEqual(done.stderr, "ephem-table: warning: ZEPO.DAT:2: the last row is cut short "
+                                                  "and dropped: its last line has no line end, so its last number may be "
+                                                  "cut; 1 whole rows read\n")
+                    self.assertIn("2453500.0" if command == "csv" else "ZEPO.DAT: 1 rows", done.stdout)
+
+    def test_info_of_the_mars_example(self):
+        done = run_tool("info", str(MARS_TABLE))
+        self.assertEqual((done.returncode, done.stderr), (0, ""))
+        self.assertEqual(done.stdout.splitlines()[:3],
+                         [f"{MARS_TABLE}: 365 rows",
+                          "from 2000-01-01 12:00:00 to 2000-12-30 12:00:00 TDB (JD 2451545.0 to 2451909.0)",
+                          "rows with NAN: 0"])
+
+    def test_info_names_the_nan_rows_and_their_causes(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            pathlib.Path(tmp, "ZEPO.DAT").write_text(TWO_LINE_ROW + NAN_ROW)
+            done = run_tool("info", cwd=tmp)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertIn("rows with NAN: 1 (in right ascension, declination, elongation", done.stdout)
+        self.assertIn("observer distance 0", done.stdout)
+        self.assertIn("warning: ZEPO.DAT: 1 of 2 rows hold NAN", done.stderr)
+
+    def test_installed_script_finds_its_package(self):
+        # cmake --install puts the script in bin/ and the package in share/ephem/.
+        with tempfile.TemporaryDirectory() as prefix:
+            pathlib.Path(prefix, "bin").mkdir()
+            shutil.copy(SCRIPT, pathlib.Path(prefix, "bin", "ephem-table"))
+            shutil.copytree(TOOLS / "ephem_table", pathlib.Path(prefix, "share", "ephem", "ephem_table"))
+            done = subprocess.run([sys.executable, str(pathlib.Path(prefix, "bin", "ephem-table")), "info",
+                                   str(MARS_TABLE)], capture_output=True, text=True, cwd=prefix,
+                                  env=dict(os.environ, PYTHONDONTWRITEBYTECODE="1"))
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertIn("365 rows", done.stdout)
+
+    def test_every_failure_is_one_line_and_a_status(self):
+        # (files, arguments, status, start of the line on standard error)
+        turn = "".join(f"  {2451545 + k}.  5.  10.  1.5  1.  {170 - 2 * (k - 2) ** 2}.  INF  0.9\n" for k in range(5))
+        cases = [
+            ({"bad.dat": ONE_LINE_ROW + "  2451546.  x  2.\n"}, ("csv", "bad.dat"), 1,
+             "ephem-table: bad.dat:2: 'x' is not a number"),
+            ({"binary.dat": "\0\xff\xfe 1. 2.\n"}, ("csv", "binary.dat"), 1, "ephem-table: binary.dat:1: "),
+            ({}, ("csv", "missing"), 1, "ephem-table: cannot read missing: No such file or directory"),
+            ({}, ("info", "."), 1, "ephem-table: cannot read .: Is a directory"),
+            ({"long.dat": "1" * 100000}, ("info", "long.dat"), 1,
+             "ephem-table: long.dat:1: a line longer than 1000 characters"),
+            # An infinite phase angle where the elongation turns: no event, no failure.
+            ({"ZEPO.DAT": turn}, ("info",), 0, ""),
+            ({"huge.dat": (" 1e308" * 8 + "\n") * 3 + (" -1e308" * 8 + "\n") * 3}, ("info", "huge.dat"), 0, ""),
+            ({}, ("datos", "mars", "--start", "4" * 400 + "-01-01", "--rows", "3"), 2,
+             "ephem-table datos: --start '4444"),
+            ({}, ("table",), 2, "ephem-table: argument COMMAND: invalid choice: 'table'"),
+            ({}, ("datos", "mars", "--start", "2026-01-01", "--rows", "9" * 5000), 2,
+             "ephem-table datos: argument --rows: invalid int value"),
+        ]
+        for contents, args, status, message in cases:
+            with self.subTest(args=args[:2]), tempfile.TemporaryDirectory() as tmp:
+                for name, text in contents.items():
+                    pathlib.Path(tmp, name).write_text(text, encoding="latin-1")
+                done = run_tool(*args, cwd=tmp)
+                self.assertEqual(done.returncode, status, done.stderr)
+                self.assertTrue(done.stderr.startswith(message), done.stderr)
+                self.assertNotIn("Traceback", done.stderr)
+                self.assertLessEqual(done.stderr.count("\n"), 1)
+                self.assertLess(len(done.stderr), 500)
+
+    def test_help_to_a_full_device_is_one_line_and_status_1(self):
+        for args in (("--help",), ("datos", "--help"), ("info", str(MARS_TABLE))):
+            with self.subTest(args=args), open("/dev/full", "w") as full:
+                done = run_tool(*args, stdout=full)
+                self.assertEqual((done.returncode, done.stderr),
+                                 (1, "ephem-table: cannot write standard output: No space left on device\n"))
+
+    def test_a_reader_that_leaves_early_is_no_failure(self):
+        rows = "".join(f"  {2451545 + k}.  5.  10.  1.5  1.  90.  20.  0.9\n" for k in range(20000))
+        with tempfile.TemporaryDirectory() as tmp:
+            pathlib.Path(tmp, "ZEPO.DAT").write_text(rows)
+            done = subprocess.run(f"{sys.executable} {SCRIPT} csv | head -1", shell=True, cwd=tmp,
+                                  capture_output=True, text=True)
+        self.assertEqual((done.stdout[:2], done.stderr), ("# ", ""))
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,77 @@
+"""Tests of DATOS.DAT: what the generator writes, and its reading in the forms ephem reads."""
+
+import pathlib
+import tempfile
+import unittest
+
+from testing import CERES_LINE, EXAMPLES, run_tool
+from ephem_table import datos, elements, mpc
+
+PLAIN = ("2.5 0.1 10.0 70.0 80.0 60.0 100.0 0.0\n"
+         "1.0 0.0167 0.0 0.0 0.0 357.5 100.0 0.0\n"
+         "100.0\n"
+         "30\n")
+TARGET = (2.5, 0.1, 10.0, 70.0, 80.0, 60.0, 100.0, 0.0)
+OBSERVER = (1.0, 0.0167, 0.0, 0.0, 0.0, 357.5, 100.0, 0.0)
+
+
+class ReadDatosTest(unittest.TestCase):
+    def test_the_forms_ephem_reads(self):
+        # (text, rows, notes) of files that all hold the same orbits and start.
+        cases = [
+            (PLAIN, 30, ("", "", "", "")),
+            # Commas, D exponents, a group over two lines, a repeat count, a blank line, a sign
+            # alone before an exponent, words after the last value.
+            ("2.5, 0.1, 10, 7E1\n8.0d1 60. 1.0D+2 0   target: x | y\n1.0,0.0167,3*0,357.5,100,0\n\n1e2\n"
+             "+3+1 elements end here\n", 30, ("target: x | y", "", "", "elements end here")),
+            (PLAIN.replace("\n", "\r\n"), 30, ("", "", "", "")),
+            (PLAIN.replace(" ", "\t").replace("30\n", "30"), 30, ("", "", "", "")),
+            # A row count beyond 32 bits is stored by ephem as its lowest value.
+            (PLAIN.replace("30\n", "3000000000\n"), -2**31, ("", "", "", "")),
+            (PLAIN.replace("30\n", "35-1\n"), 3, ("", "", "", "")),
+        ]
+        for text, rows, notes in cases:
+            with self.subTest(text=text):
+                found = datos.parse_datos(text)
+                self.assertEqual((found.target.values(), found.observer.values(), found.start_jd_tdb, found.rows,
+                                  found.notes), (TARGET, OBSERVER, 100.0, rows, notes))
+
+    def test_what_leaves_a_value_unset_or_ephem_refuses_is_refused(self):
+        cases = [
+            ("1,2,3,4\n,5,6,7,8\n", "DATOS.DAT:2: a value of the target's orbit is left empty"),
+            ("1 2 3 / \n", "DATOS.DAT:1: a slash ends the target's orbit after 3 of 8 values"),
+            (PLAIN.replace("30\n", "30.0\n"), "DATOS.DAT:4: '30.0' is not an integer (in the row count)"),
+            (PLAIN.replace("30\n", "3E1\n"), "DATOS.DAT:4: '3E1' is not an integer (in the row count)"),
+            ("1.5x 2\n", "DATOS.DAT:1: '1.5x' is not a number (in the target's orbit)"),
+            ("Ceres\n" + PLAIN, "DATOS.DAT:1: 'Ceres' is not a number (in the target's orbit)"),
+            ("0*5 " + PLAIN, "DATOS.DAT:1: a repeat count of 0 (in the target's orbit)"),
+            (PLAIN.rsplit("\n", 3)[0], "DATOS.DAT: the file ends before the start time (0 of 1 values)"),
+            ("", "DATOS.DAT: the file ends before the target's orbit (0 of 8 values)"),
+        ]
+        for text, message in cases:
+            with self.subTest(message=message):
+                with self.assertRaises(datos.DatosError) as caught:
+                    datos.parse_datos(text)
+                self.assertEqual(str(caught.exception)[:len(message)], message)
+
+    def test_what_the_generator_writes_reads_back(self):
+        with open(CERES_LINE, "rb") as stream:
+            target = mpc.mpc_orbit(stream, "ceres.mpc")
+        observer = elements.planet_orbit("emb", 2459800.5)
+        found = datos.parse_datos(datos.datos_text(target, observer, 2459800.5, 500))
+        self.assertEqual((found.target.values(), found.observer.values(), found.start_jd_tdb, found.rows),
+                         (target.values(), observer.values(), 2459800.5, 500))
+        self.assertEqual(found.target_name(), "(1) Ceres")
+        self.assertEqual(found.notes[2], "start: JD (TDB) 2022-08-09 00:00:00")
+
+    def test_the_shipped_example_is_what_the_generator_writes(self):
+        # The command in examples/ceres-mpc/SOURCE.md; the example's table is checked by the C++ tests.
+        with tempfile.TemporaryDirectory() as tmp:
+            done = run_tool("datos", str(CERES_LINE), "--start", "2022-08-09", "--rows", "500", cwd=tmp)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertEqual(pathlib.Path(tmp, "DATOS.DAT").read_text(),
+                             (EXAMPLES / "ceres-mpc" / "DATOS.DAT").read_text())
+
+
+if __name__ == "__main__":
+    unittest.main()

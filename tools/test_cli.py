@@ -10,6 +10,7 @@ import subprocess
 import sys
 import tempfile
 import unittest
+from typing import Dict, List, Tuple
 
 from testing import MARS_TABLE, NAN_ROW, ONE_LINE_ROW, SCRIPT, TOOLS, TWO_LINE_ROW, run_tool
 from ephem_table import csvout
@@ -80,7 +81,7 @@ class CommandsTest(unittest.TestCase):
     def test_every_failure_is_one_line_and_a_status(self):
         # (files, arguments, status, start of the line on standard error)
         turn = "".join(f"  {2451545 + k}.  5.  10.  1.5  1.  {170 - 2 * (k - 2) ** 2}.  INF  0.9\n" for k in range(5))
-        cases = [
+        cases: List[Tuple[Dict[str, str], Tuple[str, ...], int, str]] = [
             ({"bad.dat": ONE_LINE_ROW + "  2451546.  x  2.\n"}, ("csv", "bad.dat"), 1,
              "ephem-table: bad.dat:2: 'x' is not a number"),
             ({"binary.dat": "\0\xff\xfe 1. 2.\n"}, ("csv", "binary.dat"), 1, "ephem-table: binary.dat:1: "),

@@ -18,6 +18,8 @@ IS_ROOT = os.geteuid() == 0
 
 
 class WriteOutputTest(unittest.TestCase):
+    text: str  # what `datos` writes for DATOS_ARGS
+
     @classmethod
     def setUpClass(cls):
         with tempfile.TemporaryDirectory() as tmp:

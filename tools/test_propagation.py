@@ -15,6 +15,7 @@ import subprocess
 import sys
 import tempfile
 import unittest
+from typing import Any, Dict
 
 from testing import CERES_LINE, COMET_LINE, EPHEM, run_tool
 from ephem_table import elements, planets, table
@@ -61,6 +62,7 @@ def planet_kepler_orbit(name, jd, ts):
     """The planet from the table at jd, as a Skyfield orbit: the elements at jd by the table's own
     formulas, and a mean motion equal to the table's rate of mean longitude."""
     body = planets.find(name)
+    assert body is not None
     t = (jd - 2451545.0) / 36525.0
     a, e, i, mean_longitude, varpi, node = (v + r * t for v, r in zip(body.values, body.rates))
     n = math.radians(body.rates[3] / 36525.0)
@@ -107,6 +109,8 @@ class IndependentPropagationTest(unittest.TestCase):
     100 fixed passes of Kepler's iteration leave up to 3e-6 rad in the eccentric anomaly at e = 0.9
     near perihelion, which 55P shows from 0.36 AU as up to a few arcsec."""
 
+    ts: Any  # Skyfield's time scale
+
     @classmethod
     def setUpClass(cls):
         from skyfield.api import load
@@ -152,7 +156,7 @@ class IndependentPropagationTest(unittest.TestCase):
                 return float(numpy.linalg.norm(body - eye))
             return math.degrees(erfa.anp(erfa.c2s(body - eye)[0])) / 15.0
 
-        worst = {}
+        worst: Dict[str, float] = {}
         for year, month, day, hour, minute, kind, which, text, _ in found:
             t = self.ts.tt(int(year), int(month), int(day), int(hour), int(minute)).tt
             printed, true = float(text), quantity(which, t)

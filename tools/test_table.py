@@ -54,7 +54,7 @@ class ReadRowsTest(unittest.TestCase):
                 self.assertEqual(rows_of(f" {text}" * 8 + "\n"), [(value,) * 8])
         for text in ("NAN", "nan", "-NAN.", "-nan"):
             with self.subTest(text=text):
-                self.assertTrue(math.isnan(et.parse_value(text)))
+                self.assertTrue(math.isnan(et.parse_value(text) or 0.0))
         for text in ("", ".", "E5", "1.2.3", "12,5", "NANA", "0x10", "--1", "1e", "INF.5", "1_0"):
             with self.subTest(text=text):
                 self.assertIsNone(et.parse_value(text))

@@ -95,8 +95,13 @@ def parse_datos(text: str, name: str = "DATOS.DAT") -> Datos:
     observer = reader.group(8, "observer's orbit")
     start = reader.group(1, "start time")
     rows = reader.group(1, "row count", integer=True)
-    return Datos(Orbit(*target), Orbit(*observer), start[0], int(rows[0]),
+    return Datos(orbit_of(target), orbit_of(observer), start[0], int(rows[0]),
                  (reader.notes[0], reader.notes[1], reader.notes[2], reader.notes[3]))
+
+
+def orbit_of(values: List[float]) -> Orbit:
+    a, e, i, w, om, mean_anomaly, epoch, m = values
+    return Orbit(a=a, e=e, i=i, w=w, om=om, M=mean_anomaly, epoch=epoch, m=m)
 
 
 class GroupReader:

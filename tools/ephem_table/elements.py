@@ -225,6 +225,8 @@ def named_orbit(words: Sequence[str], name: str = "") -> Orbit:
             except ValueError:
                 raise ElementsError(f"{key}={value!r} is not a number (write a decimal point, not a "
                                     f"comma)") from None
+    needed: Tuple[str, ...]
+    clash: Tuple[str, ...]
     if "q" in given or "T" in given:
         needed, clash = ("q", "e", "i", "om", "w", "T"), ("a", "M", "epoch")
     else:

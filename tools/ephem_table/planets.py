@@ -12,9 +12,14 @@ distance (1000 km): Mercury 15 1 1; Venus 20 1 4; EM Bary 20 8 6; Mars 40 2 25; 
 Saturn 600 25 1500; Uranus 50 2 1000; Neptune 10 1 200; Pluto 5 2 300.
 """
 
-import collections
+from typing import NamedTuple, Optional, Tuple
 
-Body = collections.namedtuple("Body", "name values rates")
+
+class Body(NamedTuple):
+    name: str
+    values: Tuple[float, ...]
+    rates: Tuple[float, ...]
+
 
 # JD of 1800-01-01 0h and of 2051-01-01 0h (TDB): the span in which the table holds.
 FIRST_JD = 2378496.5
@@ -47,7 +52,7 @@ ALIASES = {"em-bary": "EM-Bary", "emb": "EM-Bary", "earth": "EM-Bary", "earth-mo
 NAMES = tuple(body.name.lower() for body in BODIES)
 
 
-def find(name):
+def find(name: str) -> Optional[Body]:
     """The body of that name (any case; emb and earth for the Earth-Moon barycentre), or None."""
     wanted = ALIASES.get(name.lower(), name).lower()
     return next((body for body in BODIES if body.name.lower() == wanted), None)

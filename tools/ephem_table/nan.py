@@ -26,8 +26,8 @@ class NanSummary:
         fields = set()
         self.first_time: Optional[float] = None
         values = table.values
-        # The whole table is looked at once for a NAN before any row is.
-        if any(math.isnan(v) for v in values):
+        # A NAN anywhere makes the sum NAN: the rows are looked at one by one only then.
+        if math.isnan(sum(values)):
             for index, row in enumerate(table):
                 nan_fields = [f for f, v in zip(Row._fields, row) if math.isnan(v)]
                 if nan_fields:

@@ -155,7 +155,8 @@ def draw_sky(fig: Any, slot: Any, times: Array, ra: Array, dec: Array, label_tim
                 sky.plot(x, y, ".", color="black")
                 sky.annotate(calendar_day(when), (x, y), textcoords="offset points", xytext=(4, 5),
                              fontsize=7)
-    marks = [(xs[e.row], ys[e.row]) for e in events]
+    # Beyond the events a panel labels, marks on the track would hide it.
+    marks = [(xs[e.row], ys[e.row]) for e in events] if len(events) <= 5 * LABELLED_EVENTS else []
     marks = [(x, y) for x, y in marks if math.isfinite(x) and math.isfinite(y)]
     if marks:
         sky.plot([m[0] for m in marks], [m[1] for m in marks], "D", color="tab:orange", markersize=4,
@@ -166,7 +167,9 @@ def draw_sky(fig: Any, slot: Any, times: Array, ra: Array, dec: Array, label_tim
         finite_ra = track[numpy.isfinite(track)]
         span = float(finite_ra.max() - finite_ra.min()) if len(finite_ra) else 0.0
         if span >= 4.0:
-            sky.xaxis.set_major_locator(MultipleLocator(2.0 if span <= 12.0 else 3.0 if span <= 24.0 else 6.0))
+            # At most about a dozen ticks, also for a track that goes round the sky many times.
+            step = 2.0 if span <= 12.0 else 3.0 if span <= 24.0 else 6.0 * math.ceil(span / 72.0)
+            sky.xaxis.set_major_locator(MultipleLocator(step))
         sky.xaxis.set_major_formatter(FuncFormatter(lambda x, _: hours_text(x)))
         sky.set_xlabel("right ascension (hours, increasing to the left)")
         sky.set_ylabel("declination (degrees)")

@@ -79,6 +79,9 @@ class ReadRowsTest(unittest.TestCase):
             (first_line + first_line, "ZEPO.DAT:2: the row begun on line 1 has 12 values"),
             (ONE_LINE_ROW.rstrip("\n") + "  9.\n", "ZEPO.DAT:1: the row begun on line 1 has 9 values"),
             ("DATE RA DEC\n" + ONE_LINE_ROW, "ZEPO.DAT:1: 'DATE' is not a number"),
+            # Spellings that Python's float() reads and ephem never writes.
+            (ONE_LINE_ROW.replace("13.5", "1_3.5"), "ZEPO.DAT:1: '1_3.5' is not a number"),
+            (ONE_LINE_ROW.replace("13.5", "1e5e5"), "ZEPO.DAT:1: '1e5e5' is not a number"),
             (b"\x00\xff\xfe 1. 2.\n", "ZEPO.DAT:1: '\\x00\xff\xfe' is not a number"),
             (ONE_LINE_ROW + " 1." * 2000 + "\n", "ZEPO.DAT:2: a line longer than 1000 characters"),
         ]

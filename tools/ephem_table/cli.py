@@ -38,7 +38,16 @@ an ephemeris of Ceres for a month, from its line of MPCORB.DAT:
   ephem
   ephem-table plot -o ceres.png
 
-exit status: 0 success; 1 bad data (a file, or elements ephem cannot compute); 2 bad command line.
+A table is read as ephem writes it: a row is eight numbers ending with a line end. A last row cut short
+(a table copied or read while ephem writes it) is dropped with a warning; a table that ephem is still
+writing (it holds its lock) is read up to its last whole row, with a note.
+
+Files written (-o) are replaced whole or not at all, through a temporary file beside them that keeps
+their mode; a symbolic link is written through to its target; a FIFO or device is written directly;
+- is standard output.
+
+exit status: 0 success; 1 bad data (a file, or elements ephem cannot compute, or an output that cannot be
+written); 2 bad command line. Every failure is one line on standard error.
 """
 
 DATOS_DESCRIPTION = """\
@@ -57,7 +66,13 @@ the number of rows (one a day). TARGET is one of:
 
 Angles are referred to the ecliptic and equinox of J2000; i is the inclination, om the longitude of
 the ascending node, w the argument of perihelion, M the mean anomaly at the epoch. ephem's model has
-only elliptic orbits: e must be above 0 and below 1.
+only elliptic orbits: e must be above 0 and below 1. Orbits outside these bounds are refused as no
+orbit around the Sun:
+  perihelion q = a (1 - e)  at least 0.00465 AU, the Sun's radius (a closer one passes through the Sun)
+  a                         at most 1,000,000 AU (the Sun's sphere of influence ends near 230,000 AU)
+  i                         from -180 to 180 degrees
+  w, om, M                  from -360 to 360 degrees: one turn either way holds every orbit and place
+  m                         from 0 to 1 solar mass
 
 The observer is the Earth-Moon barycentre from the planetary table at the start date, unless
 --observer gives another source in the same forms (quote elements as one argument).
@@ -225,7 +240,9 @@ def parser() -> argparse.ArgumentParser:
                         "barycentre from the planetary table at the start date)")
     d.add_argument("--pick", metavar="TEXT", help="in an MPC file of many lines, the line holding TEXT")
     d.add_argument("--name", help="the target's name for titles (default: from the source)")
-    d.add_argument("-o", "--output", default="DATOS.DAT", help="the file to write (default DATOS.DAT)")
+    d.add_argument("-o", "--output", default="DATOS.DAT",
+                   help="the file to write, replaced whole or not at all (default DATOS.DAT; - for standard "
+                        "output)")
     d.set_defaults(run=run_datos)
 
     table_help = "the table (default ZEPO.DAT; - for standard input)"
@@ -246,9 +263,11 @@ def parser() -> argparse.ArgumentParser:
                                         "approaches, stationary points in right ascension.")
     g.add_argument("table", nargs="?", default="ZEPO.DAT", help=table_help)
     g.add_argument("-o", "--output", default="track.png",
-                   help="image file to write; its suffix (.png, .svg, .pdf) sets the format")
+                   help="image file to write, replaced whole or not at all; its suffix (.png, .svg, .pdf) "
+                        "sets the format (- writes a PNG to standard output)")
     g.add_argument("--title", help="the title (default: the body's name from the DATOS.DAT beside the "
-                                   "table when ephem-table datos wrote it, else the file name)")
+                                   "table when ephem-table datos wrote it and it is a regular file of at "
+                                   "most 64 KiB, else the file name)")
     g.set_defaults(run=run_plot)
 
     i = commands.add_parser("info", help="rows, span, NAN rows and events of a table",

@@ -1,12 +1,9 @@
-"""Tests of the CSV and of the texts of its values: sexagesimal angles and numbers."""
+"""Tests of the texts of the CSV's values: sexagesimal angles (the CSV itself: test_cli)."""
 
-import csv
-import io
 import math
 import unittest
 
 from ephem_table import csvout
-from ephem_table.row import Row
 
 
 class SexagesimalTest(unittest.TestCase):
@@ -41,35 +38,6 @@ class SexagesimalTest(unittest.TestCase):
         for degrees, text in cases:
             with self.subTest(degrees=degrees):
                 self.assertEqual(csvout.degrees_dms(degrees), text)
-
-
-class CsvTest(unittest.TestCase):
-    def test_records_read_back_as_the_same_values(self):
-        rows = [Row(2451545.0, 22.0352961, -13.1786492, 1.39115922, 1.84956441, 47.6050457, 31.4665953,
-                    0.926472324),
-                Row(2451546.0, math.nan, math.inf, 1.0, 0.0, -math.inf, 0.1 + 0.2, 1e-300)]
-        out = io.StringIO()
-        csvout.write_csv(rows, out)
-        note, _, body = out.getvalue().partition("\n")
-        self.assertTrue(note.startswith("# ") and "J2000" in note and "TDB" in note, note)
-        self.assertNotIn(",", note)  # one cell
-        records = list(csv.DictReader(io.StringIO(body)))
-        self.assertEqual(tuple(records[0]), csvout.CSV_HEADER)
-        self.assertEqual(len(records), 2)
-        first = dict(zip(csvout.CSV_HEADER, body.splitlines()[1].split(",")))
-        self.assertEqual((first["date_tdb"], first["ra_hms"], first["dec_dms"]),
-                         ("2000-01-01 12:00:00", "22:02:07.07", "-13:10:43.1"))
-        numeric = ("julian_date_tdb", "ra_hours", "dec_degrees", "sun_distance_au", "observer_distance_au",
-                   "elongation_deg", "phase_angle_deg", "illuminated_fraction")
-        for row, line in zip(rows, body.splitlines()[1:]):
-            record = dict(zip(csvout.CSV_HEADER, line.split(",")))
-            for field, value in zip(numeric, row):
-                with self.subTest(field=field, value=value):
-                    back = float(record[field])
-                    self.assertTrue(back == value or (math.isnan(back) and math.isnan(value)))
-        second = dict(zip(csvout.CSV_HEADER, body.splitlines()[2].split(",")))
-        self.assertEqual((second["ra_hours"], second["ra_hms"], second["dec_degrees"], second["dec_dms"]),
-                         ("NaN", "", "inf", ""))
 
 
 if __name__ == "__main__":

@@ -6,12 +6,15 @@ import io
 import math
 import os
 import pathlib
+import sys
 import tempfile
 import threading
 import unittest
 from unittest import mock
 
-from testing import MARS_TABLE, NAN_ROW, ONE_LINE_ROW, TWO_LINE_ROW
+import subprocess
+
+from testing import EPHEM, MARS_TABLE, NAN_ROW, ONE_LINE_ROW, TWO_LINE_ROW, run_tool
 from ephem_table import table as et
 from ephem_table.errors import DataError
 
@@ -147,6 +150,28 @@ class TableFileTest(unittest.TestCase):
             # The reader holds no lock afterwards: a run of ephem could start.
             with open(self.path, "rb") as other:
                 fcntl.flock(other, fcntl.LOCK_EX | fcntl.LOCK_NB)
+
+    @unittest.skipUnless(EPHEM, "needs the built ephem: EPHEM=path/to/ephem (CTest sets it)")
+    def test_reads_while_ephem_writes_give_whole_rows_of_its_table(self):
+        # Every read during a run is a beginning of the table the run leaves, row for row, and says that
+        # the table is still being written or was cut.
+        done = run_tool("datos", "mars", "--start", "2026-01-01", "--rows", "300000", cwd=self.folder.name)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        ephem = subprocess.Popen([EPHEM], cwd=self.folder.name)
+        reads = []
+        while ephem.poll() is None:
+            if self.path.exists():
+                found = et.read_table(str(self.path))
+                reads.append((found.values, found.notes))
+        self.assertEqual(ephem.wait(), 0)
+        final = et.read_table(str(self.path))
+        self.assertEqual((len(final), final.notes), (300000, []))
+        for values, notes in reads:
+            self.assertEqual(values, final.values[:len(values)])
+            if len(values) < len(final.values):
+                self.assertTrue(notes, len(values))
+        print(f"\n{len(reads)} reads during the run, {sum(1 for _, n in reads if n)} of a table cut or being "
+              f"written", file=sys.stderr)
 
     def test_bounds_of_a_table(self):
         self.path.write_text(ONE_LINE_ROW * 3)

@@ -9,13 +9,14 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <string_view>
 
 namespace {
 
-std::size_t append(char* out, std::size_t at, const char* text) {
-    const std::size_t n = std::strlen(text);
-    std::memcpy(out + at, text, n);
-    return at + n;
+// The item text is not terminated: only its characters are copied.
+std::size_t append(char* out, std::size_t at, std::string_view text) {
+    std::memcpy(out + at, text.data(), text.size());
+    return at + text.size();
 }
 
 // A positive number rounded to nine significant digits: its digits without trailing zeros, and the

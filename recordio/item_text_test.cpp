@@ -178,7 +178,8 @@ TEST(ItemTextAgreement, ExactTiesRoundToEven) {
             if (multiple < 200000001 || multiple > 1999999999) {
                 continue;
             }
-            const double x = std::ldexp(static_cast<double>(multiple / five_to_s), -(s + 1));
+            const int64_t exact_quotient = multiple / five_to_s;
+            const double x = std::ldexp(static_cast<double>(exact_quotient), -(s + 1));
             ASSERT_EQ(item(x), expected(x)) << "bits " << std::bit_cast<uint64_t>(x) << " (s " << s << ")";
             ++ties;
         }

@@ -5,13 +5,13 @@
 // row of numbers takes two.
 //   plain_rows INPUT OUTPUT ITEMS_PER_ROW
 
-#include <fcntl.h>
-#include <unistd.h>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {

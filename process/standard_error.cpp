@@ -1,8 +1,8 @@
 #include "process/standard_error.hpp"
 
-#include <unistd.h>
 #include <cerrno>
 #include <cstring>
+#include <unistd.h>
 
 void write_standard_error(const char* text, std::size_t length) {
     const int saved_errno = errno;

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <sys/types.h>
 #include <functional>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 // Runs the built ephem in a temporary directory of its own and collects what it leaves behind.

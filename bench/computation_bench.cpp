@@ -1,20 +1,20 @@
-// The steps of one row, the fast forms beside the literal ones.
+// The costly steps of a row in their production forms beside the literal ones.
 
 #include <benchmark/benchmark.h>
 
-#include <cmath>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
-#include "ephemeris/apparent_place.hpp"
-#include "ephemeris/orbit.hpp"
+#include "ephemeris/kepler.hpp"
+#include "ephemeris/reduction.hpp"
+#include "ephemeris/rows.hpp"
+#include "ephemeris/test_support.hpp"
 #include "recordio/item_text.hpp"
 
 namespace {
 
-const double kPi = std::atan(1.0) * 4.0;
-const double kDospi = kPi + kPi;
-const double kObli = (kPi * 23.439291) / 180.0;
+const double kDospi = kModel.dospi;
 
 // Mean anomalies spread over one turn, so that no single easy case decides the figure.
 std::vector<double> mean_anomalies() {
@@ -25,93 +25,105 @@ std::vector<double> mean_anomalies() {
     return values;
 }
 
-template <void (*Kepler)(double&, double&, double&)>
-void kepler_over_one_turn(benchmark::State& state, double exce) {
+// The production form on lanes of one orbit at once, as a batch of rows takes it.
+void BM_KeplerLanes(benchmark::State& state, double exce) {
+    const std::vector<double> values = mean_anomalies();
+    double exces[kMaxKeplerLanes];
+    std::fill(exces, exces + kMaxKeplerLanes, exce);
+    std::size_t i = 0;
+    for (auto _ : state) {
+        double anomex[kMaxKeplerLanes];
+        kepler_lanes(exces, values.data() + (i++ % 4) * kMaxKeplerLanes, anomex, kMaxKeplerLanes);
+        benchmark::DoNotOptimize(anomex);
+    }
+    state.SetItemsProcessed(state.iterations() * kMaxKeplerLanes);
+}
+
+void BM_KeplerLiteral(benchmark::State& state, double exce) {
     const std::vector<double> values = mean_anomalies();
     std::size_t i = 0;
     for (auto _ : state) {
         double anomedia = values[i++ % values.size()];
         double anomex;
-        Kepler(exce, anomedia, anomex);
+        kepler(exce, anomedia, anomex);
         benchmark::DoNotOptimize(anomex);
     }
+    state.SetItemsProcessed(state.iterations());
 }
-
-void BM_KeplerFast(benchmark::State& state, double exce) { kepler_over_one_turn<kepler_fast>(state, exce); }
-void BM_KeplerLiteral(benchmark::State& state, double exce) { kepler_over_one_turn<kepler_literal>(state, exce); }
-BENCHMARK_CAPTURE(BM_KeplerFast, earth, 0.01671123);
+BENCHMARK_CAPTURE(BM_KeplerLanes, earth, 0.01671123);
 BENCHMARK_CAPTURE(BM_KeplerLiteral, earth, 0.01671123);
-BENCHMARK_CAPTURE(BM_KeplerFast, mars, 0.0933941);
+BENCHMARK_CAPTURE(BM_KeplerLanes, mars, 0.0933941);
 BENCHMARK_CAPTURE(BM_KeplerLiteral, mars, 0.0933941);
-BENCHMARK_CAPTURE(BM_KeplerFast, comet, 0.96714);
+BENCHMARK_CAPTURE(BM_KeplerLanes, comet, 0.96714);
 BENCHMARK_CAPTURE(BM_KeplerLiteral, comet, 0.96714);
 
 // A mean anomaly of about state.range(0) turns, positive and negative.
-template <double (*Reduce)(double, double)>
-void reduce_turns(benchmark::State& state) {
+std::vector<double> turns_of(const benchmark::State& state) {
     const double turns = static_cast<double>(state.range(0));
-    const double values[] = {(turns * kDospi) + 1.234, -((turns * kDospi) + 1.234)};
+    return {(turns * kDospi) + 1.234, -((turns * kDospi) + 1.234)};
+}
+
+void BM_ReduceLanes(benchmark::State& state) {
+    const std::vector<double> values = turns_of(state);
+    const TurnSteps steps = turn_steps(kDospi);
     std::size_t i = 0;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(Reduce(values[i++ & 1], kDospi));
+        double am = values[i++ & 1];
+        reduce_mean_anomaly_lanes(&am, 1, steps);
+        benchmark::DoNotOptimize(am);
     }
 }
 
-void BM_ReduceFast(benchmark::State& state) { reduce_turns<reduce_mean_anomaly_fast>(state); }
-void BM_ReduceLiteral(benchmark::State& state) { reduce_turns<reduce_mean_anomaly_literal>(state); }
-const TurnSteps kSteps = turn_steps(kDospi);
-double reduce_with_steps(double am, double) { return reduce_mean_anomaly_steps(am, kSteps); }
-void BM_ReduceSteps(benchmark::State& state) { reduce_turns<reduce_with_steps>(state); }
-BENCHMARK(BM_ReduceFast)->Arg(1)->Arg(1000)->Arg(1000000)->Arg(int64_t{1} << 52);
-BENCHMARK(BM_ReduceSteps)->Arg(1)->Arg(1000)->Arg(1000000)->Arg(int64_t{1} << 52);
+void BM_ReduceLiteral(benchmark::State& state) {
+    const std::vector<double> values = turns_of(state);
+    std::size_t i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(reduce_mean_anomaly(values[i++ & 1], kDospi));
+    }
+}
+BENCHMARK(BM_ReduceLanes)->Arg(1)->Arg(1000)->Arg(1000000)->Arg(int64_t{1} << 52);
 BENCHMARK(BM_ReduceLiteral)->Arg(1)->Arg(1000)->Arg(1000000);
 
-Orbit orbit_of(double a, double e, double ync, double w, double od, double ame, double t) {
-    const auto rad = [](double degrees) { return (degrees * kPi) / 180.0; };
-    const double vn = std::pow(1.0, 0.5) * (0.01720209895 / std::pow(a, 1.5));
-    return Orbit{a, e, rad(ync), rad(w), rad(od), rad(ame), t, vn, (1.0 - (e * e)) * a};
-}
-
-const Orbit kMars = orbit_of(1.52371034, 0.0933941, 1.84969142, 286.4968315, 49.55953891, 19.3903, 2451545.0);
-const Orbit kEarth = orbit_of(1.00000261, 0.01671123, -0.00001531, 102.93768193, 0.0, -2.47311027, 2451545.0);
-
-// The computation of one row of the shipped example, days counted from state.range(0) after the epoch.
-void BM_RowFast(benchmark::State& state) {
-    const OrbitTurns turns2 = orbit_turns(kMars);
-    const OrbitTurns turns1 = orbit_turns(kEarth);
-    const AxisTurn equator = axis_turn(-kObli);
+// The rows of the shipped example, days counted from state.range(0) after the epoch, a batch at a time.
+void BM_RowsBatch(benchmark::State& state) {
+    const RunGeometry run = run_geometry(mars(), earth(), kModel.obli, kModel.pi, kDospi);
     double tiempo = 2451545.0 + static_cast<double>(state.range(0));
     for (auto _ : state) {
-        tiempo = tiempo + 1.0;
-        const BodyPosition body2 = body_position_fast(tiempo, kMars, turns2, kPi, kDospi);
-        const BodyPosition body1 = body_position_fast(tiempo, kEarth, turns1, kPi, kDospi);
-        benchmark::DoNotOptimize(apparent_place_fast(body2, body1, equator, kPi, kDospi));
+        double tiempos[kBatchRows];
+        for (double& t : tiempos) {
+            tiempo = tiempo + 1.0;
+            t = tiempo;
+        }
+        DailyRow rows[kBatchRows];
+        daily_rows(run, tiempos, kBatchRows, rows);
+        benchmark::DoNotOptimize(rows);
     }
+    state.SetItemsProcessed(state.iterations() * kBatchRows);
 }
 
 void BM_RowLiteral(benchmark::State& state) {
+    const RunGeometry run = run_geometry(mars(), earth(), kModel.obli, kModel.pi, kDospi);
     double tiempo = 2451545.0 + static_cast<double>(state.range(0));
     for (auto _ : state) {
         tiempo = tiempo + 1.0;
-        const BodyPosition body2 = body_position_literal(tiempo, kMars, kPi, kDospi);
-        const BodyPosition body1 = body_position_literal(tiempo, kEarth, kPi, kDospi);
-        benchmark::DoNotOptimize(apparent_place(body2, body1, kObli, kPi, kDospi));
+        benchmark::DoNotOptimize(daily_row(run, tiempo));
     }
+    state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_RowFast)->Arg(0)->Arg(1000000);
+BENCHMARK(BM_RowsBatch)->Arg(0)->Arg(1000000);
 BENCHMARK(BM_RowLiteral)->Arg(0)->Arg(1000000);
 
 // The text of one row: eight items laid into lines under 80 characters, as the free-format write does.
-void BM_RowText(benchmark::State& state) {
-    const double row[8] = {2451545.0, 22.0352961, -13.1786492, 1.39115922, 1.84956441, 47.6050457, 31.4665953,
-                           0.926472324};
+void BM_RowText(benchmark::State& state, ItemTextForm form) {
+    const double row[8] = {2451545.0,  22.0352961, -13.1786492, 1.39115922,
+                           1.84956441, 47.6050457, 31.4665953,  0.926472324};
     char line[256];
     for (auto _ : state) {
         std::size_t position = 0;
         std::size_t line_start = 0;
         for (const double value : row) {
             char text[kItemTextCapacity];
-            const std::size_t n = format_item(value, text);
+            const std::size_t n = format_item(value, text, form);
             if (position - line_start + n >= 80 && position > line_start) {
                 line[position++] = '\n';
                 line_start = position;
@@ -124,6 +136,7 @@ void BM_RowText(benchmark::State& state) {
         benchmark::ClobberMemory();
     }
 }
-BENCHMARK(BM_RowText);
+BENCHMARK_CAPTURE(BM_RowText, fast, ItemTextForm::fast);
+BENCHMARK_CAPTURE(BM_RowText, literal, ItemTextForm::literal);
 
 }  // namespace

@@ -8,10 +8,11 @@
 #     eccentricities 0.9 and 1.2, a zero semi-major axis and the comet example; beside each, the most
 #     any build could gain over the baseline there: the baseline's time over the plain loop's on that
 #     input's table, since no build can write its rows faster than the plain loop;
-#   - whether the literal build (every shortcut off) writes the same bytes, and its speed;
+#   - whether the literal program (ephem_literal: the rows and their item texts by the literal steps)
+#     writes the same bytes, and its speed;
 #   - the time per row a million days after the epoch against at the epoch;
 #   - peak memory at 10 rows and at the full row count.
-# Builds build-perf (with the benchmarks) and build-perf-literal (EPHEM_LITERAL=ON) beside the sources.
+# Builds build-perf (with the benchmarks) beside the sources.
 #   [BASELINE=/tmp/perf-base/ephem] [REPEAT=5] bench/whole_run.sh [ROWS]     (ROWS defaults to 1000000)
 set -euo pipefail
 
@@ -19,18 +20,14 @@ source_dir=$(cd "$(dirname "$0")/.." && pwd)
 rows=${1:-1000000}
 repeat=${REPEAT:-5}
 baseline=${BASELINE:-}
-fast_build=$source_dir/build-perf
-literal_build=$source_dir/build-perf-literal
+build=$source_dir/build-perf
 
-echo "building $fast_build and $literal_build ..."
-cmake -S "$source_dir" -B "$fast_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DEPHEM_BENCH=ON >/dev/null
-cmake --build "$fast_build" -j2 --target ephem plain_rows >/dev/null
-cmake -S "$source_dir" -B "$literal_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DEPHEM_LITERAL=ON \
-    -DEPHEM_TESTS=OFF >/dev/null
-cmake --build "$literal_build" -j2 --target ephem >/dev/null
-fast=$fast_build/ephem
-literal=$literal_build/ephem
-plain=$fast_build/bench/plain_rows
+echo "building $build ..."
+cmake -S "$source_dir" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DEPHEM_BENCH=ON >/dev/null
+cmake --build "$build" -j2 --target ephem ephem_literal plain_rows >/dev/null
+fast=$build/ephem
+literal=$build/ephem_literal
+plain=$build/bench/plain_rows
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -117,9 +114,9 @@ if [ -n "$baseline" ]; then
         "$(column_median 4)"
     printf '%-44s %12s\n' "floor ratio of the baseline, paired" "$(column_median 6)"
 fi
-printf '%-44s %12s rows/s  (%s s, one run)\n' "ephem, literal build" "$(per_second "$rows" "$literal_s")" \
+printf '%-44s %12s rows/s  (%s s, one run)\n' "ephem_literal" "$(per_second "$rows" "$literal_s")" \
     "$literal_s"
-printf '%-44s %12s\n' "same ZEPO.DAT bytes as the literal build" "$same"
+printf '%-44s %12s\n' "same ZEPO.DAT bytes as ephem_literal" "$same"
 
 if [ -n "$baseline" ]; then
     others=$((rows / 5))

@@ -12,18 +12,37 @@ struct Sighting {
     double xf, yf, zf;
 };
 
-// The steps after the passage to the equator. Each is a function of the ones before, so that a batch of
-// rows can take each across the batch.
+// The vector and its length; the passage to the equator is the caller's.
+Sighting sighting(const BodyPosition& target, const BodyPosition& observer) {
+    Sighting s{};
+    s.xg = target.xe - observer.xe;
+    s.yg = target.ye - observer.ye;
+    s.zg = target.ze - observer.ze;
+    s.delta = std::sqrt(((s.xg * s.xg) + (s.yg * s.yg)) + (s.zg * s.zg));
+    return s;
+}
+
+// The steps after the passage to the equator, each a function of the ones before; both forms take them
+// in this order.
 double declination(const Sighting& s) { return std::asin(s.zf / s.delta); }
 
-void equatorial_place(const Sighting& s, double dec, double pi, double dospi, ApparentPlace& place) {
+// A zero yf of either sign does not count as negative: the place is then near 0 h or 12 h, never 24 h.
+double right_ascension(const Sighting& s, double dec, double dospi) {
     double ar = std::acos((s.xf / s.delta) / std::cos(dec));
     if (s.yf < 0.0) {
         ar = dospi - ar;
     }
+    return ar;
+}
+
+void equatorial_place(const Sighting& s, double dec, double pi, double dospi, ApparentPlace& place) {
+    const double ar = right_ascension(s, dec, dospi);
     place.gdec = (dec * 180.0) / pi;
     place.har = ((ar * 180.0) / pi) / 15.0;
 }
+
+// The angle (degrees) whose cosine is c.
+double degrees_of_arc_cosine(double c, double pi) { return (std::acos(c) * 180.0) / pi; }
 
 void illumination(const BodyPosition& target, const BodyPosition& observer, const Sighting& s, double pi,
                   ApparentPlace& place) {
@@ -34,59 +53,36 @@ void illumination(const BodyPosition& target, const BodyPosition& observer, cons
 
     // The observer's position vector points away from the Sun, hence the sign changed last.
     const double coselo = -((((xe1 * xg) + (ye1 * yg)) + (ze1 * zg)) / r1 / delta);
-    place.elong = (std::acos(coselo) * 180.0) / pi;
+    place.elong = degrees_of_arc_cosine(coselo, pi);
 
     const double cafase = ((((xe2 * xg) + (ye2 * yg)) + (ze2 * zg)) / r2) / delta;
-    place.afase = (std::acos(cafase) * 180.0) / pi;
+    place.afase = degrees_of_arc_cosine(cafase, pi);
+    // From the cosine, not from the angle.
     place.fase = (1.0 + cafase) / 2.0;
-}
-
-ApparentPlace observed(const BodyPosition& target, const BodyPosition& observer, const Sighting& s, double pi,
-                       double dospi) {
-    ApparentPlace place{};
-    equatorial_place(s, declination(s), pi, dospi, place);
-    illumination(target, observer, s, pi, place);
-    return place;
-}
-
-double distance(double xg, double yg, double zg) { return std::sqrt(((xg * xg) + (yg * yg)) + (zg * zg)); }
-
-Sighting sighting_fast(const BodyPosition& target, const BodyPosition& observer, const AxisTurn& equator) {
-    Sighting s{};
-    s.xg = target.xe - observer.xe;
-    s.yg = target.ye - observer.ye;
-    s.zg = target.ze - observer.ze;
-    s.delta = distance(s.xg, s.yg, s.zg);
-    rotax_cs(s.xg, s.yg, s.zg, equator, s.xf, s.yf, s.zf);
-    return s;
 }
 
 }  // namespace
 
 ApparentPlace apparent_place(const BodyPosition& target, const BodyPosition& observer, double obli, double pi,
                              double dospi) {
-    Sighting s{};
-    s.xg = target.xe - observer.xe;
-    s.yg = target.ye - observer.ye;
-    s.zg = target.ze - observer.ze;
-    s.delta = distance(s.xg, s.yg, s.zg);
+    Sighting s = sighting(target, observer);
     double minus_obli = -obli;
     rotax(s.xg, s.yg, s.zg, minus_obli, s.xf, s.yf, s.zf);
-    return observed(target, observer, s, pi, dospi);
+    ApparentPlace place{};
+    equatorial_place(s, declination(s), pi, dospi, place);
+    illumination(target, observer, s, pi, place);
+    return place;
 }
 
-ApparentPlace apparent_place_fast(const BodyPosition& target, const BodyPosition& observer, const AxisTurn& equator,
-                                  double pi, double dospi) {
-    return observed(target, observer, sighting_fast(target, observer, equator), pi, dospi);
-}
-
-void apparent_places_fast(const BodyPosition* targets, const BodyPosition* observers, int count,
-                          const AxisTurn& equator, double pi, double dospi, ApparentPlace* places) {
+void apparent_places(const BodyPosition* targets, const BodyPosition* observers, int count, const AxisTurn& equator,
+                     double pi, double dospi, ApparentPlace* places) {
     Sighting sightings[kMaxPlaces];
     double dec[kMaxPlaces];
     for (int k = 0; k < count; ++k) {
-        sightings[k] = sighting_fast(targets[k], observers[k], equator);
-        dec[k] = declination(sightings[k]);
+        Sighting& s = sightings[k];
+        s = sighting(targets[k], observers[k]);
+        rotax_fixed(s.xg, s.yg, s.zg, equator, s.xf, s.yf, s.zf);
+        dec[k] = declination(s);
         places[k] = ApparentPlace{};
     }
     for (int k = 0; k < count; ++k) {

@@ -1,9 +1,12 @@
 #pragma once
 
-#include "ephemeris/orbit.hpp"
+#include "ephemeris/position.hpp"
+#include "ephemeris/rotation.hpp"
 
 // What the observer body sees of the target body: a purely geometric place (no light-time, aberration,
-// precession or parallax), referred to the equator through a fixed obliquity.
+// precession or parallax), referred to the equator through a fixed obliquity. In the literal form (one
+// row, the passage to the equator by rotax) and the production form (a batch of rows, each step across
+// the batch).
 struct ApparentPlace {
     double delta;  // observer-target distance (AU)
     double gdec;   // declination (degrees, -90 to 90)
@@ -19,16 +22,12 @@ struct ApparentPlace {
 //   returns: the six observed quantities
 // Nothing is clamped before acos or asin: a cosine that rounding puts outside -1..1 gives NaN, and two
 // bodies at one point give a zero delta and NaN for everything else.
-// The passage to the equator is rotax by -obli, its sine and cosine taken at every call.
 ApparentPlace apparent_place(const BodyPosition& target, const BodyPosition& observer, double obli, double pi,
                              double dospi);
 
-// The same bits with the cosine and sine of the passage formed once: equator = axis_turn(-obli).
-ApparentPlace apparent_place_fast(const BodyPosition& target, const BodyPosition& observer, const AxisTurn& equator,
-                                  double pi, double dospi);
-
-// places[k] = apparent_place_fast(targets[k], observers[k], equator, pi, dospi) for count rows (at most
-// kMaxPlaces), each step taken across the rows before the next.
+// places[k] has the bits of apparent_place(targets[k], observers[k], obli, pi, dospi) for count rows (at
+// most kMaxPlaces), with the cosine and sine of the passage to the equator formed once: equator =
+// axis_turn(-obli).
 inline constexpr int kMaxPlaces = 16;
-void apparent_places_fast(const BodyPosition* targets, const BodyPosition* observers, int count,
-                          const AxisTurn& equator, double pi, double dospi, ApparentPlace* places);
+void apparent_places(const BodyPosition* targets, const BodyPosition* observers, int count, const AxisTurn& equator,
+                     double pi, double dospi, ApparentPlace* places);

@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include "ephemeris/test_support.hpp"
+
 namespace {
 
-const double kPi = std::atan(1.0) * 4.0;
-const double kDospi = kPi + kPi;
-const double kObli = (kPi * 23.439291) / 180.0;
+const double kPi = kModel.pi;
+const double kDospi = kModel.dospi;
+const double kObli = kModel.obli;
 
 BodyPosition at(double x, double y, double z) {
     BodyPosition b{};
@@ -19,22 +21,24 @@ BodyPosition at(double x, double y, double z) {
     return b;
 }
 
+// The literal place, checked against the production steps on a batch of one row.
 ApparentPlace seen(const BodyPosition& target, const BodyPosition& observer) {
-    return apparent_place(target, observer, kObli, kPi, kDospi);
+    const ApparentPlace literal = apparent_place(target, observer, kObli, kPi, kDospi);
+    ApparentPlace production{};
+    apparent_places(&target, &observer, 1, axis_turn(-kObli), kPi, kDospi, &production);
+    EXPECT_SAME_BITS(production.delta, literal.delta, "delta");
+    EXPECT_SAME_BITS(production.gdec, literal.gdec, "gdec");
+    EXPECT_SAME_BITS(production.har, literal.har, "har");
+    EXPECT_SAME_BITS(production.elong, literal.elong, "elong");
+    EXPECT_SAME_BITS(production.afase, literal.afase, "afase");
+    EXPECT_SAME_BITS(production.fase, literal.fase, "fase");
+    return literal;
 }
 
-// The elements of the worked pass: Mars from the Earth at 2451545.0.
-Orbit orbit_of(double a, double e, double ync, double w, double od, double ame, double t) {
-    auto rad = [](double deg) { return (deg * kPi) / 180.0; };
-    const double vn = std::pow(1.0, 0.5) * (0.01720209895 / std::pow(a, 1.5));
-    return Orbit{a, e, rad(ync), rad(w), rad(od), rad(ame), t, vn, (1.0 - (e * e)) * a};
-}
-
+// Mars from the Earth at 2451545.0.
 TEST(ApparentPlace, WorkedPassGivesTheKnownRow) {
-    const Orbit mars = orbit_of(1.52371034, 0.0933941, 1.84969142, 286.4968315, 49.55953891, 19.3903, 2451545.0);
-    const Orbit earth = orbit_of(1.00000261, 0.01671123, -0.00001531, 102.93768193, 0.0, -2.47311027, 2451545.0);
-    const BodyPosition target = body_position(2451545.0, mars, kPi, kDospi);
-    const ApparentPlace p = seen(target, body_position(2451545.0, earth, kPi, kDospi));
+    const BodyPosition target = body_position(2451545.0, mars(), kPi, kDospi);
+    const ApparentPlace p = seen(target, body_position(2451545.0, earth(), kPi, kDospi));
     // Nine-digit values; the tolerance allows for the last bits of the host's elementary functions.
     EXPECT_NEAR(p.har, 22.0352961, 1e-7);
     EXPECT_NEAR(p.gdec, -13.1786492, 1e-7);
@@ -80,6 +84,14 @@ TEST(ApparentPlace, TargetAtTheEquinoxOnTheEclipticIsAtTheOrigin) {
     EXPECT_EQ(p.gdec, 0.0);
     EXPECT_EQ(p.har, 0.0);
     EXPECT_EQ(p.delta, 1.0);
+}
+
+TEST(ApparentPlace, BothBodiesAtOnePointGiveZeroDistanceAndNaN) {
+    const ApparentPlace p = seen(at(1.0, 0.5, 0.25), at(1.0, 0.5, 0.25));
+    EXPECT_EQ(p.delta, 0.0);
+    for (const double value : {p.gdec, p.har, p.elong, p.afase, p.fase}) {
+        EXPECT_TRUE(std::isnan(value)) << value;
+    }
 }
 
 TEST(ApparentPlace, NegativeEquatorialYPutsTheRightAscensionPastTwelveHours) {

@@ -13,13 +13,13 @@ inline constexpr int32_t kInitialised = 1;
 inline constexpr int32_t kUnderWay = 2;
 extern volatile int32_t f__init;
 
-extern Unit* f__curunit;        // the current unit, or none
-extern const char* f__fmtbuf;   // the last format, or none
-extern int32_t f__fmtlen;       // characters of f__fmtbuf that the report prints
-extern int32_t f__reading;      // 1: the latest transfer was a read
-extern int32_t f__sequential;   // 1: the latest transfer was sequential
-extern int32_t f__formatted;    // 1: the latest transfer was formatted
-extern int32_t f__external;     // 1: the latest operation was on an external unit
+extern Unit* f__curunit;       // the current unit, or none
+extern const char* f__fmtbuf;  // the last format, or none
+extern int32_t f__fmtlen;      // characters of f__fmtbuf that the report prints
+extern int32_t f__reading;     // 1: the latest transfer was a read
+extern int32_t f__sequential;  // 1: the latest transfer was sequential
+extern int32_t f__formatted;   // 1: the latest transfer was formatted
+extern int32_t f__external;    // 1: the latest operation was on an external unit
 
 // The program's arguments, kept as the host delivered them and never read.
 extern int32_t f__xargc;

@@ -9,13 +9,14 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <string_view>
 
 namespace {
 
-std::size_t append(char* out, std::size_t at, const char* text) {
-    const std::size_t n = std::strlen(text);
-    std::memcpy(out + at, text, n);
-    return at + n;
+// The item text is not terminated: only its characters are copied.
+std::size_t append(char* out, std::size_t at, std::string_view text) {
+    std::memcpy(out + at, text.data(), text.size());
+    return at + text.size();
 }
 
 // A positive number rounded to nine significant digits: its digits without trailing zeros, and the
@@ -107,8 +108,8 @@ constexpr auto kPowersOfTen = [] {
 constexpr int kLowestExponent = 8 - kMaxScale;
 constexpr int kHighestExponent = 8;
 constexpr std::array<double, kHighestExponent - kLowestExponent + 2> kDecades = {
-    1e-14, 1e-13, 1e-12, 1e-11, 1e-10, 1e-9, 1e-8, 1e-7, 1e-6, 1e-5, 1e-4, 1e-3, 1e-2,
-    1e-1,  1e0,   1e1,   1e2,   1e3,   1e4,  1e5,  1e6,  1e7,  1e8,  1e9};
+    1e-14, 1e-13, 1e-12, 1e-11, 1e-10, 1e-9, 1e-8, 1e-7, 1e-6, 1e-5, 1e-4, 1e-3,
+    1e-2,  1e-1,  1e0,   1e1,   1e2,   1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9};
 
 // The exact way for most values, all in integers: x = m 2^e with m < 2^53, so x 10^s = (m 10^s) 2^e,
 // and m 10^s < 2^53 10^22 < 2^127 is an exact 128-bit product. Shifting it right by -e gives the whole
@@ -160,11 +161,11 @@ bool scaled_digits(double x, ScaledDigits& d) {
 // next). Stored in one piece, the digits are then read back in one piece.
 static_assert(std::endian::native == std::endian::little, "the digits are stored as a little-endian integer");
 uint64_t eight_digits(uint32_t v) {
-    const uint64_t fours = (v / 10000) | (uint64_t{v % 10000} << 32);  // two lanes of 0 to 9999
+    const uint64_t fours = (v / 10000) | (uint64_t{v % 10000} << 32);        // two lanes of 0 to 9999
     const uint64_t hundreds = ((fours * 10486) >> 20) & 0x0000007F0000007F;  // lane / 100
-    const uint64_t twos = ((fours - (hundreds * 100)) << 16) | hundreds;   // four lanes of 0 to 99
-    const uint64_t tens = ((twos * 103) >> 10) & 0x000F000F000F000F;       // lane / 10
-    return ((twos - (tens * 10)) << 8) | tens;                             // eight lanes of 0 to 9
+    const uint64_t twos = ((fours - (hundreds * 100)) << 16) | hundreds;     // four lanes of 0 to 99
+    const uint64_t tens = ((twos * 103) >> 10) & 0x000F000F000F000F;         // lane / 10
+    return ((twos - (tens * 10)) << 8) | tens;                               // eight lanes of 0 to 9
 }
 
 NineDigits digits_of(const ScaledDigits& scaled) {
@@ -286,28 +287,16 @@ std::size_t sign_and_special_text(double& x, char* out) {
 
 }  // namespace
 
-std::size_t format_item_fast(double x, char* out) {
+std::size_t format_item(double x, char* out, ItemTextForm form) {
     if (const std::size_t n = sign_and_special_text(x, out); n != 0) {
         return n;
+    }
+    if (form == ItemTextForm::literal) {
+        // The program never changes its locale, so the point is ".".
+        const int n = std::snprintf(out + 2, kItemTextCapacity - 3, "%.9G", x);
+        return 2 + force_decimal_point(out + 2, static_cast<std::size_t>(n));
     }
     // Digits and layout are made here rather than by a formatted-output call: this is the program's
     // hottest conversion.
     return lay_out(nine_digits(x), out, 2);
-}
-
-std::size_t format_item_literal(double x, char* out) {
-    if (const std::size_t n = sign_and_special_text(x, out); n != 0) {
-        return n;
-    }
-    // The program never changes its locale, so the point is ".".
-    const int n = std::snprintf(out + 2, kItemTextCapacity - 3, "%.9G", x);
-    return 2 + force_decimal_point(out + 2, static_cast<std::size_t>(n));
-}
-
-std::size_t format_item(double x, char* out) {
-#ifdef EPHEM_LITERAL
-    return format_item_literal(x, out);
-#else
-    return format_item_fast(x, out);
-#endif
 }

@@ -11,12 +11,11 @@
 // Room for the longest item text ("  1.79769313E+308", 17 characters) and more.
 inline constexpr std::size_t kItemTextCapacity = 32;
 
-// Writes the item text of x to out (kItemTextCapacity bytes, not terminated) and returns its length,
-// 4 to 17.
-std::size_t format_item(double x, char* out);
+// The two ways to the same text: the fast one forms the nine digits in integers (or from the shortest
+// exact text) and lays them out; the literal one calls "%.9G" and forces the point in, the reference
+// that the fast one is measured against.
+enum class ItemTextForm { fast, literal };
 
-// The two ways to the same text: the fast one forms the nine digits from the shortest exact text and
-// lays them out; the literal one calls "%.9G" and forces the point in. format_item uses the fast one,
-// and the literal one in a build with EPHEM_LITERAL, the reference for tests and benchmarks.
-std::size_t format_item_fast(double x, char* out);
-std::size_t format_item_literal(double x, char* out);
+// Writes the item text of x, formed the given way, to out (kItemTextCapacity bytes, not terminated) and
+// returns its length, 4 to 17.
+std::size_t format_item(double x, char* out, ItemTextForm form);

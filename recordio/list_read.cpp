@@ -126,22 +126,12 @@ int get_char() {
     return '\r';
 }
 
-void unget_char(int c) {
-    state.held = c;
-}
+void unget_char(int c) { state.held = c; }
 
-bool is_blank(int c) {
-    return c == ' ' || c == '\t';
-}
-bool is_digit(int c) {
-    return c >= '0' && c <= '9';
-}
-bool is_sign(int c) {
-    return c == '+' || c == '-';
-}
-bool is_exponent_letter(int c) {
-    return c == 'E' || c == 'e' || c == 'D' || c == 'd';
-}
+bool is_blank(int c) { return c == ' ' || c == '\t'; }
+bool is_digit(int c) { return c >= '0' && c <= '9'; }
+bool is_sign(int c) { return c == '+' || c == '-'; }
+bool is_exponent_letter(int c) { return c == 'E' || c == 'e' || c == 'D' || c == 'd'; }
 
 // A number as read: its sign, its significant digits (at most kMaxDigits) and a decimal exponent that
 // places the point after the last kept digit. The exponent is 64-bit: every digit dropped before the

@@ -34,9 +34,7 @@ uint64_t bits(double x) {
     return b;
 }
 
-std::string report(const std::string& first_line) {
-    return "^" + first_line + "\napparent state: unit 11 named ";
-}
+std::string report(const std::string& first_line) { return "^" + first_line + "\napparent state: unit 11 named "; }
 const char* const kInvalidNumber = "invalid number: incomprehensible list input";
 const char* const kBadRepetition = "bad repetition count: incomprehensible list input";
 const char* const kExponentField = "exponent field: incomprehensible list input";

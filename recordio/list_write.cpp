@@ -21,8 +21,9 @@ constexpr int32_t kCannotWrite = 127;
 struct WriteState {
     Unit* unit = nullptr;
     int32_t err = 0;
-    int32_t position = 0;  // characters in the current line
-    int put_errno = 0;     // the first refusal of a line by the stream during this write, else 0
+    int32_t position = 0;                    // characters in the current line
+    int put_errno = 0;                       // the first refusal of a line by the stream during this write, else 0
+    ItemTextForm form = ItemTextForm::fast;  // how the items of this write are formed
     char line[400];
 };
 static_assert(kLineLimit + kItemTextCapacity <= sizeof(WriteState::line));
@@ -43,7 +44,7 @@ void end_line() {
 // kItemTextCapacity more); only an item that has to start a new line is moved there.
 void write_item(double x) {
     char* const at = state.line + state.position;
-    const auto n = static_cast<int32_t>(format_item(x, at));
+    const auto n = static_cast<int32_t>(format_item(x, at, state.form));
     if (state.position + n >= kLineLimit && state.position > 0) {
         char text[kItemTextCapacity];
         std::memcpy(text, at, static_cast<std::size_t>(n));
@@ -55,7 +56,7 @@ void write_item(double x) {
 
 }  // namespace
 
-int32_t s_wsle(const cilist* a) {
+int32_t s_wsle(const cilist* a, ItemTextForm form) {
     Unit* unit = nullptr;
     if (const int32_t failed = list_io_start(a, 0, &unit); failed != 0) {
         return failed;
@@ -64,6 +65,7 @@ int32_t s_wsle(const cilist* a) {
     state.err = a->err;
     state.position = 0;
     state.put_errno = 0;
+    state.form = form;
     if (unit->last_op.load() != 1 && f__nowwriting(unit) != 0) {
         return err__fl(a->err, kCannotWrite, "list output start");
     }

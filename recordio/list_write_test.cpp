@@ -40,12 +40,12 @@ public:
         return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
 
-    void start() const {
+    void start(ItemTextForm form = ItemTextForm::fast) const {
         const cilist write{0, unit_, 0, nullptr, 0};
-        s_wsle(&write);
+        s_wsle(&write, form);
     }
-    void write_row(const Row& row) const {
-        start();
+    void write_row(const Row& row, ItemTextForm form = ItemTextForm::fast) const {
+        start(form);
         for (double value : row) {
             do_lio(kTypeDouble, 1, &value, sizeof(double));
         }
@@ -64,17 +64,18 @@ struct RowCase {
     const char* lines;
 };
 
-void PrintTo(const RowCase& c, std::ostream* os) {
-    *os << c.name;
-}
+void PrintTo(const RowCase& c, std::ostream* os) { *os << c.name; }
 
 class RowText : public ::testing::TestWithParam<RowCase> {};
 
+// Both ways of forming the items give the row its exact text.
 TEST_P(RowText, IsWrittenExactly) {
     const RowCase& c = GetParam();
-    OutputUnit out(20);
-    out.write_row(c.values);
-    EXPECT_EQ(out.bytes(), c.lines) << c.name;
+    for (const ItemTextForm form : {ItemTextForm::fast, ItemTextForm::literal}) {
+        OutputUnit out(20);
+        out.write_row(c.values, form);
+        EXPECT_EQ(out.bytes(), c.lines) << c.name << (form == ItemTextForm::literal ? " (literal)" : "");
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -5,9 +5,9 @@
 // The peak of a child includes what it held before its exec, a copy of whoever forked it. Started from
 // here, a small process of its own, the program's peak is its own and not that of a large test program.
 // SIGINT and SIGTERM are passed on to the program.
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cerrno>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>

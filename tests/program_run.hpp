@@ -26,17 +26,17 @@ private:
 };
 
 struct RunOptions {
-    bool unprivileged = false;  // run as an unprivileged user when the tests run as root
-    bool ignore_sigint = false; // start with SIGINT ignored, as a shell does for a background job
+    bool unprivileged = false;   // run as an unprivileged user when the tests run as root
+    bool ignore_sigint = false;  // start with SIGINT ignored, as a shell does for a background job
     std::string stdin_path = "/dev/null";
     std::vector<std::string> arguments = {};  // after the program name
     std::function<void()> prepare = {};       // run in the child just before the program starts
 };
 
 struct RunResult {
-    bool exited = false;      // ended by exit(); exit_status holds the status
+    bool exited = false;  // ended by exit(); exit_status holds the status
     int exit_status = -1;
-    int term_signal = 0;      // the signal that ended it, when it did not exit
+    int term_signal = 0;  // the signal that ended it, when it did not exit
     std::string standard_output;
     std::string standard_error;
 };

@@ -45,11 +45,8 @@ TEST(Run, HelpAndVersionAloneTouchNoFile) {
         std::vector<std::string> arguments;
         const char* output_starts;  // nullptr: an ordinary run
     } lines[] = {
-        {{"--help"}, "Usage: ephem\n"},
-        {{"--version"}, "ephem "},
-        {{"--help", "--version"}, nullptr},
-        {{"--verbose"}, nullptr},
-        {{"-h"}, nullptr},
+        {{"--help"}, "Usage: ephem\n"}, {{"--version"}, "ephem "}, {{"--help", "--version"}, nullptr},
+        {{"--verbose"}, nullptr},       {{"-h"}, nullptr},
     };
     for (const auto& line : lines) {
         SCOPED_TRACE(line.arguments.front() + " and " + std::to_string(line.arguments.size() - 1) + " more");

@@ -84,9 +84,7 @@ struct DegenerateCase {
     const char* table;
 };
 
-void PrintTo(const DegenerateCase& c, std::ostream* os) {
-    *os << c.name;
-}
+void PrintTo(const DegenerateCase& c, std::ostream* os) { *os << c.name; }
 
 class DegenerateOrbit : public ::testing::TestWithParam<DegenerateCase> {};
 

@@ -1,3 +1,5 @@
+#include "program/start.hpp"
+
 #include <cerrno>
 #include <cfenv>
 #include <cstdio>
@@ -5,7 +7,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "ephemeris/driver.hpp"
+#include "program/driver.hpp"
 #include "recordio/unit_table.hpp"
 #include "runtime/signals.hpp"
 #include "runtime/startup.hpp"
@@ -48,7 +50,7 @@ bool answered_alone_option(int argc, char** argv, int& status) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int start_program(int argc, char** argv, Forms forms) {
     if (int status = 0; answered_alone_option(argc, argv, status)) {
         return status;
     }
@@ -58,6 +60,6 @@ int main(int argc, char** argv) {
     f_setsig();
     f_init();
     std::atexit(f_exit);
-    ephemeris_run();
+    ephemeris_run(forms);
     return 0;
 }

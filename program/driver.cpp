@@ -1,10 +1,10 @@
-#include "ephemeris/driver.hpp"
+#include "program/driver.hpp"
 
-#include <cmath>
 #include <cstdint>
 #include <initializer_list>
 
-#include "ephemeris/daily_row.hpp"
+#include "ephemeris/constants.hpp"
+#include "ephemeris/rows.hpp"
 #include "recordio/list_io.hpp"
 #include "recordio/unit_table.hpp"
 #include "runtime/startup.hpp"
@@ -32,9 +32,9 @@ void read_integer(int32_t* item) {
 }
 
 // One free-format write of one ephemeris row on the output unit.
-void write_row(std::initializer_list<double> values) {
+void write_row(std::initializer_list<double> values, ItemTextForm form) {
     const cilist write{0, kOutputUnit, 0, nullptr, 0};
-    s_wsle(&write);
+    s_wsle(&write, form);
     for (double value : values) {
         do_lio(kTypeDouble, 1, &value, sizeof(double));
     }
@@ -46,23 +46,22 @@ void close_unit(int32_t unit) {
     f_clos(&close);
 }
 
-double radians(double degrees, double pi) { return (degrees * pi) / 180.0; }
-
-// Mean motion (radians per day): the quotient is formed first, then scaled by the mass term.
-double mean_motion(double gauss, double a, double asam) {
-    return std::pow((1.0 + asam), 0.5) * (gauss / std::pow(a, 1.5));
+// The rows of a batch of days in the chosen form: the literal one takes them one at a time.
+void compute_rows(const RunGeometry& run, const double* tiempos, int count, Forms forms, DailyRow* rows) {
+    if (forms == Forms::literal) {
+        for (int k = 0; k < count; ++k) {
+            rows[k] = daily_row(run, tiempos[k]);
+        }
+    } else {
+        daily_rows(run, tiempos, count, rows);
+    }
 }
-
-// Semi-latus rectum (AU).
-double semi_latus_rectum(double e, double a) { return (1.0 - (e * e)) * a; }
 
 }  // namespace
 
-void ephemeris_run() {
-    const double gauss = 0.01720209895;
-    const double pi = std::atan(1.0) * 4.0;
-    const double dospi = pi + pi;
-    const double obli = (pi * 23.439291) / 180.0;
+void ephemeris_run(Forms forms) {
+    const auto [gauss, pi, dospi, obli] = model_constants();
+    const ItemTextForm item_text = (forms == Forms::literal) ? ItemTextForm::literal : ItemTextForm::fast;
 
     const olist input{0, kInputUnit, "DATOS.DAT", 9, "OLD", nullptr, nullptr, 0, nullptr};
     f_open(&input);
@@ -109,10 +108,10 @@ void ephemeris_run() {
             tiempos[k] = tiempo;
         }
         DailyRow rows[kBatchRows];
-        daily_rows(run, tiempos, count, rows);
+        compute_rows(run, tiempos, count, forms, rows);
         for (int k = 0; k < count; ++k) {
             const DailyRow& row = rows[k];
-            write_row({row.tiempo, row.har, row.gdec, row.r2, row.delta, row.elong, row.afase, row.fase});
+            write_row({row.tiempo, row.har, row.gdec, row.r2, row.delta, row.elong, row.afase, row.fase}, item_text);
         }
         pass += count;
     }

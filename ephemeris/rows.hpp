@@ -1,7 +1,15 @@
 #pragma once
 
 #include "ephemeris/apparent_place.hpp"
-#include "ephemeris/orbit.hpp"
+#include "ephemeris/kepler.hpp"
+#include "ephemeris/position.hpp"
+#include "ephemeris/reduction.hpp"
+#include "ephemeris/rotation.hpp"
+
+// The rows of the ephemeris in the two forms of the computation: daily_row, the literal reference, one
+// row with every step as written; and daily_rows, the production batch, a few rows at once with each
+// step across the batch and the exact shortcuts (Kepler's early stop, the counted reduction, the fixed
+// rotations' cosines and sines formed once). The two give the same bits.
 
 // What a run holds fixed from its first row to its last: both orbits, the cosines and sines of their
 // fixed angles and of the obliquity, and pi and two pi as the driver formed them.
@@ -11,7 +19,7 @@ struct RunGeometry {
     OrbitTurns target_turns;
     OrbitTurns observer_turns;
     AxisTurn equator;
-    double obli;   // obliquity of the ecliptic (radians)
+    double obli;  // obliquity of the ecliptic (radians)
     double pi;
     double dospi;
     TurnSteps steps;  // the mean anomaly reduction's constants for dospi
@@ -31,21 +39,14 @@ struct DailyRow {
     double fase;    // illuminated fraction
 };
 
-// The row of day tiempo (days): the target's position, then the observer's, then what the observer sees.
+// The literal row of day tiempo (days): the target's position, then the observer's, then what the
+// observer sees.
 DailyRow daily_row(const RunGeometry& run, double tiempo);
 
-// The same by the literal steps and by the exact shortcuts; daily_row takes the one the build chose.
-DailyRow daily_row_literal(const RunGeometry& run, double tiempo);
-DailyRow daily_row_fast(const RunGeometry& run, double tiempo);
-
-// The rows of a batch of days, computed together while each row is still written on its own: the
-// Kepler chains of both bodies over the whole batch advance in lockstep, and each later stage runs
-// across the batch.
-inline constexpr int kBatchRows = kMaxKeplerLanes / 2;
+// The production rows of a batch of days: rows[k] has the bits of daily_row(run, tiempos[k]) for k
+// below count (1 to kBatchRows). The Kepler chains of both bodies over the whole batch advance in
+// lockstep, and each later step runs across the batch.
+inline constexpr int kBatchRows = 8;
+static_assert(2 * kBatchRows <= kMaxKeplerLanes && 2 * kBatchRows <= kMaxReductionLanes);
 static_assert(kBatchRows <= kMaxPlaces);
-
-// rows[k] = daily_row(run, tiempos[k]) for k below count (1 to kBatchRows).
 void daily_rows(const RunGeometry& run, const double* tiempos, int count, DailyRow* rows);
-
-// rows[k] = daily_row_fast(run, tiempos[k]), bit for bit.
-void daily_rows_fast(const RunGeometry& run, const double* tiempos, int count, DailyRow* rows);

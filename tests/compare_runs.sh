@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Runs the program and its literal build (every shortcut off) on the same inputs and requires the two
-# ZEPO.DAT files to be byte for byte the same.
-#   compare_runs.sh FAST_PROGRAM LITERAL_PROGRAM
+# Runs the program and the literal program (ephem_literal: the rows computed and their items formed by the
+# literal steps) on the same inputs and requires the two ZEPO.DAT files, and on a refused write or an
+# interrupt the exit status and the report too, to be byte for byte the same.
+#   compare_runs.sh PROGRAM LITERAL_PROGRAM
 set -euo pipefail
 
-fast=$(realpath "$1")
+production=$(realpath "$1")
 literal=$(realpath "$2")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -19,7 +20,7 @@ failed=0
 # same_output NAME TARGET OBSERVER TINI NC
 same_output() {
     local name=$1 dir
-    for program in fast literal; do
+    for program in production literal; do
         dir=$work/$name/$program
         mkdir -p "$dir"
         printf '%s\n%s\n%s\n%s\n' "$2" "$3" "$4" "$5" >"$dir/DATOS.DAT"
@@ -29,12 +30,12 @@ same_output() {
             return
         fi
     done
-    if cmp -s "$work/$name/fast/ZEPO.DAT" "$work/$name/literal/ZEPO.DAT"; then
+    if cmp -s "$work/$name/production/ZEPO.DAT" "$work/$name/literal/ZEPO.DAT"; then
         passed=$((passed + 1))
     else
         failed=$((failed + 1))
         echo "FAILED: $name: the rows differ from the literal program's"
-        cmp "$work/$name/fast/ZEPO.DAT" "$work/$name/literal/ZEPO.DAT" || true
+        cmp "$work/$name/production/ZEPO.DAT" "$work/$name/literal/ZEPO.DAT" || true
     fi
 }
 
@@ -50,6 +51,9 @@ same_output circular_orbit "${mars/0.0933941/0.0}" "$earth" 2451545.0 50
 same_output zero_semi_major_axis "${mars/1.52371034/0.0}" "$earth" 2451545.0 50
 same_output same_orbit_twice "$earth" "$earth" 2451545.0 50
 same_output no_rows "$mars" "$earth" 2451545.0 0
+# Item texts in scientific notation: times below 0.0001 and beyond 2^56 turns (NaN places).
+same_output small_times "$mars" "$earth" 0.00001 3
+same_output huge_times "$mars" "$earth" -1e19 3
 
 # Batch edges: the rows are computed eight at a time and written one by one.
 for nc in 1 7 8 9 21; do
@@ -61,7 +65,7 @@ done
 # the report and the bytes left in ZEPO.DAT must agree.
 same_ending() {
     local name=$1 dir status
-    for program in fast literal; do
+    for program in production literal; do
         dir=$work/$name/$program
         mkdir -p "$dir"
         printf '%s\n%s\n%s\n%s\n' "$mars" "$earth" 2451545.0 "$2" >"$dir/DATOS.DAT"
@@ -70,7 +74,7 @@ same_ending() {
         echo "$status" >"$dir/status"
     done
     for file in status report ZEPO.DAT; do
-        if ! cmp -s "$work/$name/fast/$file" "$work/$name/literal/$file"; then
+        if ! cmp -s "$work/$name/production/$file" "$work/$name/literal/$file"; then
             failed=$((failed + 1))
             echo "FAILED: $name: $file differs from the literal program's"
             return
@@ -88,25 +92,25 @@ same_ending file_size_limit 40 'ulimit -f 1; trap "" XFSZ; exec'
 # row written is not the last of its batch.
 interrupted_in_a_batch() {
     local dir=$work/interrupted rows status
-    for attempt in 1 2 3 4 5 6; do
-        rm -rf "$dir" && mkdir -p "$dir/fast" "$dir/literal"
-        printf '%s\n%s\n%s\n%s\n' "$mars" "$earth" 2451545.0 100000000 >"$dir/fast/DATOS.DAT"
-        (cd "$dir/fast" && exec "$fast" 2>report) &
+    for _ in 1 2 3 4 5 6; do
+        rm -rf "$dir" && mkdir -p "$dir/production" "$dir/literal"
+        printf '%s\n%s\n%s\n%s\n' "$mars" "$earth" 2451545.0 100000000 >"$dir/production/DATOS.DAT"
+        (cd "$dir/production" && exec "$production" 2>report) &
         # Once rows are being written (the traps are set by then), at some moment a little later.
-        until [ -s "$dir/fast/ZEPO.DAT" ] || ! kill -0 $! 2>/dev/null; do sleep 0.01; done
+        until [ -s "$dir/production/ZEPO.DAT" ] || ! kill -0 $! 2>/dev/null; do sleep 0.01; done
         sleep 0.$((RANDOM % 3 + 1))
         kill -INT $!
         status=0
         wait $! || status=$?
-        rows=$(grep -c '^  2[0-9]\{6\}\.' "$dir/fast/ZEPO.DAT" || true)
-        if [ "$status" -ne 1 ] || [ "$(cat "$dir/fast/report")" != Interrupt ]; then
+        rows=$(grep -c '^  2[0-9]\{6\}\.' "$dir/production/ZEPO.DAT" || true)
+        if [ "$status" -ne 1 ] || [ "$(cat "$dir/production/report")" != Interrupt ]; then
             failed=$((failed + 1))
-            echo "FAILED: interrupted: status $status, report $(cat "$dir/fast/report")"
+            echo "FAILED: interrupted: status $status, report $(cat "$dir/production/report")"
             return
         fi
         printf '%s\n%s\n%s\n%s\n' "$mars" "$earth" 2451545.0 "$rows" >"$dir/literal/DATOS.DAT"
         (cd "$dir/literal" && "$literal")
-        if ! cmp -s "$dir/fast/ZEPO.DAT" "$dir/literal/ZEPO.DAT"; then
+        if ! cmp -s "$dir/production/ZEPO.DAT" "$dir/literal/ZEPO.DAT"; then
             failed=$((failed + 1))
             echo "FAILED: interrupted after $rows rows: not the literal program's first $rows rows"
             return

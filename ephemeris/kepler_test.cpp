@@ -1,0 +1,97 @@
+#include "ephemeris/kepler.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <random>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "ephemeris/test_support.hpp"
+
+namespace {
+
+const double kPi = kModel.pi;
+const double kDospi = kModel.dospi;
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+const double kInf = std::numeric_limits<double>::infinity();
+
+double kepler_of(double exce, double anomedia) {
+    double anomex = -1.0;
+    kepler(exce, anomedia, anomex);
+    return anomex;
+}
+
+std::string where(double exce, double anomedia) {
+    char text[80];
+    std::snprintf(text, sizeof text, "exce %.17g anomedia %.17g", exce, anomedia);
+    return text;
+}
+
+// kepler_lanes over the given lanes against kepler on each lane alone.
+void expect_lanes_match_kepler(const double* exce, const double* anomedia, int lanes) {
+    double anomex[kMaxKeplerLanes];
+    kepler_lanes(exce, anomedia, anomex, lanes);
+    for (int k = 0; k < lanes; ++k) {
+        EXPECT_SAME_BITS(
+            anomex[k], kepler_of(exce[k], anomedia[k]),
+            "lane " + std::to_string(k) + " of " + std::to_string(lanes) + ": " + where(exce[k], anomedia[k]));
+    }
+}
+
+TEST(Kepler, ExactResultsAtZeroEccentricityAndZeroMeanAnomaly) {
+    for (const double m : {0.0, 1e-300, 0.5, kPi, kDospi, 6.0, -3.0}) {
+        EXPECT_EQ(kepler_of(0.0, m), m) << "zero eccentricity returns the mean anomaly, M=" << m;
+    }
+    EXPECT_EQ(kepler_of(0.9, 0.0), 0.0);
+    EXPECT_TRUE(std::isnan(kepler_of(0.5, kNaN)));
+}
+
+TEST(Kepler, SolvesKeplersEquationForOrdinaryOrbits) {
+    for (const double e : {0.0167, 0.0933941, 0.25, 0.6}) {
+        for (const double m : {0.1, 1.0, 2.5, kPi, 4.0, 6.2}) {
+            const double ex = kepler_of(e, m);
+            EXPECT_NEAR(ex - (e * std::sin(ex)), m, 1e-14) << "e=" << e << " M=" << m;
+        }
+    }
+}
+
+// Sixteen anomalies, one batch of lanes for each eccentricity: zeros of both signs, values next to pi,
+// turns of both signs, huge and non-finite values.
+TEST(KeplerLanes, MatchTheHundredPassesAtSpecialValues) {
+    const double exces[] = {0.0, -0.0, 1e-300, 0.0167, 0.5,  0.9999999, 1.0,  1.0000001,
+                            2.0, 7.5,  1e6,    -0.5,   -3.0, kNaN,      kInf, -kInf};
+    const double anomalies[kMaxKeplerLanes] = {0.0,    -0.0,    1e-310, 1e-17,  kPi,  kDospi, std::nextafter(kPi, 0.0),
+                                               -1e-17, -kDospi, 40.0,   -123.4, 1e15, 1e300,  kNaN,
+                                               kInf,   -kInf};
+    for (const double exce : exces) {
+        double same[kMaxKeplerLanes];
+        std::fill(same, same + kMaxKeplerLanes, exce);
+        expect_lanes_match_kepler(same, anomalies, kMaxKeplerLanes);
+    }
+}
+
+// Eccentricities to 1.5 cover settling orbits, slow ones near 1 and the two-cycles and chaos above 1;
+// the fixed point and the two-cycle are reached after both an odd and an even number of passes. Lanes
+// that settle, cycle or never settle stand side by side, so that lanes leave the lockstep at different
+// passes and in every order; every lane count from 1 to 16.
+TEST(KeplerLanes, MatchTheHundredPassesOnAMillionRandomOrbits) {
+    std::mt19937_64 random(20240607);
+    std::uniform_real_distribution<double> eccentricity(0.0, 1.5);
+    std::uniform_real_distribution<double> mean_anomaly(-1.0, 7.0);
+    int orbits = 0;
+    for (int round = 0; orbits < 1'000'000 && !HasFailure(); ++round) {
+        const int lanes = 1 + (round % kMaxKeplerLanes);
+        double exce[kMaxKeplerLanes], anomedia[kMaxKeplerLanes];
+        for (int k = 0; k < lanes; ++k) {
+            exce[k] = (round % 7 == 0 && k % 3 == 0) ? kNaN : eccentricity(random);
+            anomedia[k] = mean_anomaly(random);
+        }
+        expect_lanes_match_kepler(exce, anomedia, lanes);
+        orbits += lanes;
+    }
+}
+
+}  // namespace

@@ -22,15 +22,36 @@ Sighting sighting(const BodyPosition& target, const BodyPosition& observer) {
     return s;
 }
 
+// A cosine or sine that rounding has put just outside -1..1 is brought back to the bound. The operands are
+// vectors and lengths that agree to a few roundings each (the dot product of two vectors over the product
+// of their lengths, a coordinate over the vector's length), so rounding alone stays within 64 units of
+// the last place of 1; anything farther out is a broken geometry and stays NaN under the arc cosine.
+double within_bounds(double c) {
+    constexpr double kSlack = 0x1p-47;  // 64 units of 2^-53
+    if (std::fabs(c) > 1.0 && std::fabs(c) <= 1.0 + kSlack) {
+        return std::copysign(1.0, c);
+    }
+    return c;
+}
+
 // The steps after the passage to the equator, each a function of the ones before; both forms take them
 // in this order.
-double declination(const Sighting& s) { return std::asin(s.zf / s.delta); }
+double declination(const Sighting& s) { return std::asin(within_bounds(s.zf / s.delta)); }
 
 // A zero yf of either sign does not count as negative: the place is then near 0 h or 12 h, never 24 h.
+// Where the described arc cosine has no value although the place has a direction (rounding near 0 h or
+// 12 h, or a quotient by a tiny cos(dec) near a pole), the angle of (xf, yf) in the equator's plane; a
+// place with no such direction (xf and yf both 0: at a pole, or no distance) has no right ascension.
 double right_ascension(const Sighting& s, double dec, double dospi) {
     double ar = std::acos((s.xf / s.delta) / std::cos(dec));
     if (s.yf < 0.0) {
         ar = dospi - ar;
+    }
+    if (std::isnan(ar) && (s.xf != 0.0 || s.yf != 0.0)) {
+        ar = std::atan2(s.yf + 0.0, s.xf);  // + 0.0 makes a zero yf positive, as the rule above takes it
+        if (ar < 0.0) {
+            ar = ar + dospi;
+        }
     }
     return ar;
 }
@@ -52,12 +73,12 @@ void illumination(const BodyPosition& target, const BodyPosition& observer, cons
     place.delta = delta;
 
     // The observer's position vector points away from the Sun, hence the sign changed last.
-    const double coselo = -((((xe1 * xg) + (ye1 * yg)) + (ze1 * zg)) / r1 / delta);
+    const double coselo = within_bounds(-((((xe1 * xg) + (ye1 * yg)) + (ze1 * zg)) / r1 / delta));
     place.elong = degrees_of_arc_cosine(coselo, pi);
 
-    const double cafase = ((((xe2 * xg) + (ye2 * yg)) + (ze2 * zg)) / r2) / delta;
+    const double cafase = within_bounds(((((xe2 * xg) + (ye2 * yg)) + (ze2 * zg)) / r2) / delta);
     place.afase = degrees_of_arc_cosine(cafase, pi);
-    // From the cosine, not from the angle.
+    // From the cosine, not from the angle; the cosine brought within bounds keeps it within 0..1.
     place.fase = (1.0 + cafase) / 2.0;
 }
 

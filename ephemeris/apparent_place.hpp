@@ -20,8 +20,9 @@ struct ApparentPlace {
 //   given: target and observer positions (their r from the eccentric anomaly, not recomputed from
 //          the vector), obli (radians), pi and dospi as formed by the driver
 //   returns: the six observed quantities
-// Nothing is clamped before acos or asin: a cosine that rounding puts outside -1..1 gives NaN, and two
-// bodies at one point give a zero delta and NaN for everything else.
+// A cosine or sine that rounding alone puts outside -1..1 is taken at the bound, and a right ascension
+// whose arc cosine has no value comes from the angle of the place in the equator's plane; what has no
+// answer stays NaN: two bodies at one point give a zero delta and NaN for everything else.
 ApparentPlace apparent_place(const BodyPosition& target, const BodyPosition& observer, double obli, double pi,
                              double dospi);
 

@@ -102,4 +102,33 @@ TEST(ApparentPlace, NegativeEquatorialYPutsTheRightAscensionPastTwelveHours) {
     EXPECT_LT(mirrored.har, 12.0);
 }
 
+// Places where the described arc cosines or arc sine have no value because rounding alone put their
+// argument just outside -1..1 (found by search; the quotient in brackets is the one that left the range),
+// and one where the argument is far outside because the distance from the Sun disagrees with the vector.
+TEST(ApparentPlace, RoundingOutsideTheBoundsKeepsThePlaceAndNothingElseIsClamped) {
+    const BodyPosition sun_side = at(1.0, 0.0, 0.0);
+    // (xf / delta) / cos(dec) = 1 + 2 ulp, yf = -1.4e-17: at 0 h, coming from 24 h.
+    const ApparentPlace before_0h = seen(at(1.5675730206841174, -0.1015811420121223, -0.234299216900752), sun_side);
+    EXPECT_GT(before_0h.har, 24.0 - 1e-12);
+    EXPECT_LE(before_0h.har, 24.0);
+    // The same quotient 1 + 4 ulp with yf = 0: at 0 h exactly.
+    const ApparentPlace at_0h = seen(at(1.7912386248067675, -0.5626823351039785, -1.297839617347636), sun_side);
+    EXPECT_EQ(at_0h.har, 0.0);
+    // At the pole to rounding (zf / delta = 1, the quotient by cos(dec) 1.6e7): the direction of the
+    // 1e-9 AU offset (1, 2) in the equator's plane.
+    const ApparentPlace pole = seen(at(1.000000001, 0.3977771559876464, 0.9174820620450188), sun_side);
+    EXPECT_EQ(pole.gdec, 90.0);
+    EXPECT_NEAR(pole.har, std::atan2(2.0, 1.0) * 12.0 / kPi, 1e-6);
+    // Opposition on a line through the Sun (the cosine of the elongation -1 - 2 ulp).
+    const ApparentPlace opposition = seen(at(-0.09002579492489547, 0.8695875238693621, 0.28524967528919465),
+                                          at(-0.056531837414321995, 0.5460588330035532, 0.17912297558038603));
+    EXPECT_EQ(opposition.elong, 180.0);
+    EXPECT_EQ(opposition.afase, 0.0);
+    EXPECT_EQ(opposition.fase, 1.0);
+    // A distance from the Sun 25 % short of the vector's length: the phase angle's cosine is 1.33.
+    BodyPosition broken = at(2.0, 0.0, 0.0);
+    broken.r = 1.5;
+    EXPECT_TRUE(std::isnan(seen(broken, sun_side).afase));
+}
+
 }  // namespace

@@ -1,8 +1,11 @@
 #include "ephemeris/kepler.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
+
+#include "ephemeris/constants.hpp"
 
 namespace {
 
@@ -13,6 +16,22 @@ double kepler_step(double exce, double anomedia, double e) { return (std::sin(e)
 // equal but can lead to different sums.
 bool same_bits(double a, double b) { return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b); }
 
+// Whether the 100th iterate (last) has settled, from the two before it: a fixed point, or a two-cycle of
+// any width. For |exce| < 1 the iteration contracts, and rounding alone keeps it in a two-cycle: both of
+// its points lie within that rounding over 1 + |exce cos E| of the root (a cycle two units wide is
+// common at e = 0.68). What has not settled after 100 passes is still crawling toward the root.
+bool settled(double last, double before, double twice_before) {
+    return same_bits(last, before) || same_bits(last, twice_before);
+}
+
+// The eccentric anomaly from an unsettled 100th iterate: solved to the end for an ellipse, the iterate
+// itself for anything else.
+double finished(double exce, double anomedia, double iterate) {
+    const double dospi = model_constants().dospi;
+    const bool ellipse = std::fabs(exce) < 1.0 && exce != 0.0;
+    return (ellipse && anomedia >= 0.0 && anomedia <= dospi) ? kepler_solve(exce, anomedia) : iterate;
+}
+
 // One chain of the iteration taken a pass at a time, so that several chains can be interleaved.
 struct KeplerChain {
     double exce;
@@ -20,7 +39,8 @@ struct KeplerChain {
     double e;       // iterate i - 1
     double before;  // iterate i - 2 (meaningful from the second pass on)
 
-    // Takes pass i (1 to 100). Returns true, with the 100th iterate in anomex, once that is known.
+    // Takes pass i (1 to 100). Returns true, with the 100th iterate in anomex, once the iterates have
+    // settled and that is known.
     bool pass(int i, double& anomex) {
         const double next = kepler_step(exce, anomedia, e);  // iterate i
         if (same_bits(next, e)) {
@@ -42,11 +62,13 @@ struct KeplerChain {
 }  // namespace
 
 void kepler(double& exce, double& anomedia, double& anomex) {
-    double e = anomedia;
+    double twice_before = anomedia, before = anomedia, e = anomedia;
     for (int i = 0; i < kKeplerPasses; ++i) {
+        twice_before = before;
+        before = e;
         e = kepler_step(exce, anomedia, e);
     }
-    anomex = e;
+    anomex = settled(e, before, twice_before) ? e : finished(exce, anomedia, e);
 }
 
 void kepler_lanes(const double* exce, const double* anomedia, double* anomex, int lanes) {
@@ -69,7 +91,39 @@ void kepler_lanes(const double* exce, const double* anomedia, double* anomex, in
         }
         open_count = still_open;
     }
+    // A chain still open after 100 passes has neither a fixed point nor a two-cycle: it has not settled.
     for (int k = 0; k < open_count; ++k) {
-        anomex[open[k]] = chains[open[k]].e;
+        const int lane = open[k];
+        anomex[lane] = finished(exce[lane], anomedia[lane], chains[lane].e);
     }
+}
+
+double kepler_solve(double exce, double anomedia) {
+    const auto [gauss, pi, dospi, obli] = model_constants();
+    // With f(E) = E - exce sin E - anomedia, f' = 1 - exce cos E > 0 and f'' = exce sin E keeps its sign
+    // on each half turn. The root lies on the half turn of anomedia, and Newton's method started on the
+    // far side of it from the corner where f' is smallest (0 or 2 pi for exce > 0, pi for exce < 0)
+    // moves toward that corner and never passes the root.
+    const double corner = (exce > 0.0) ? ((anomedia <= pi) ? 0.0 : dospi) : pi;
+    const double away = (anomedia > corner) ? 1.0 : -1.0;
+    // The root's distance D from the corner solves D - |exce| sin D = m, and D - sin D >= D^3 / pi^2 on
+    // 0..pi: so D <= cbrt(pi^2 m), which near a parabola (|exce| -> 1, m -> 0) starts close to the root
+    // where m + |exce| would take dozens of slow steps.
+    const double m = std::fabs(anomedia - corner);
+    const double reach = std::min({std::cbrt((pi * pi) * m), m + std::fabs(exce), pi});
+    double e = corner + (away * reach);
+    for (int step = 0; step < 64; ++step) {
+        const double esin = std::sin(e) * exce;
+        const double residual = (e - esin) - anomedia;
+        // The residual's own rounding: from then on a step is noise.
+        if (!(std::fabs(residual) > (0x1p-53 * ((2.0 * std::fabs(esin)) + std::fabs(anomedia))))) {
+            break;
+        }
+        const double next = e - (residual / (1.0 - (std::cos(e) * exce)));
+        if (!((away * (next - e)) < 0.0)) {
+            break;  // a step away from the corner is rounding: the root is reached
+        }
+        e = next;
+    }
+    return e;
 }

@@ -58,6 +58,62 @@ TEST(Kepler, SolvesKeplersEquationForOrdinaryOrbits) {
     }
 }
 
+// The described iteration alone: 100 passes from the mean anomaly.
+double hundred_passes(double exce, double anomedia, double& before) {
+    double e = anomedia;
+    for (int i = 0; i < kKeplerPasses; ++i) {
+        before = e;
+        e = (std::sin(e) * exce) + anomedia;
+    }
+    return e;
+}
+
+// Where the 100 passes settle, and for anything that is not an ellipse, the 100th iterate is the result,
+// bit for bit.
+TEST(Kepler, KeepsTheHundredthIterateWhereThePassesSettleOrNoEllipseIsGiven) {
+    std::mt19937_64 random(18);
+    std::uniform_real_distribution<double> eccentricity(0.0, 0.7);
+    std::uniform_real_distribution<double> mean_anomaly(0.0, kDospi);
+    for (int k = 0; k < 20000; ++k) {
+        const double exce = eccentricity(random), anomedia = mean_anomaly(random);
+        double before;
+        EXPECT_SAME_BITS(kepler_of(exce, anomedia), hundred_passes(exce, anomedia, before), where(exce, anomedia));
+    }
+    for (const double exce : {1.0, 1.2, -1.0, 7.5, kNaN, kInf}) {
+        for (const double anomedia : {1e-3, 0.7, 3.0, 6.2, 40.0, -3.0}) {
+            double before;
+            EXPECT_SAME_BITS(kepler_of(exce, anomedia), hundred_passes(exce, anomedia, before), where(exce, anomedia));
+        }
+    }
+}
+
+// Near a parabola the iteration crawls: after 100 passes it is still moving. kepler then solves the
+// equation until its residual is within the rounding of its own evaluation, checked here in long double
+// (the root is then off by that rounding over the slope 1 - e cos E, the equation's own conditioning).
+TEST(Kepler, SolvesTheEquationWhereThePassesHaveNotSettled) {
+    const struct {
+        double exce, anomedia;
+    } cases[] = {
+        {0.9546, 0.01},        {0.96714, 0.05},       {0.995086, 1e-4},
+        {0.999176, 1e-6},      {0.999898, 6.2e-6},    {0.999898, 1e-12},
+        {0.9999999, 3e-7},     {0.99, kDospi - 1e-3}, {0.999898, kDospi - 1e-9},
+        {-0.9999, kPi - 1e-6}, {-0.9999, kPi + 1e-6},
+    };
+    for (const auto& c : cases) {
+        double before;
+        const double hundredth = hundred_passes(c.exce, c.anomedia, before);
+        ASSERT_NE(hundredth, before) << "the passes settle: " << where(c.exce, c.anomedia);
+        EXPECT_NE(kepler_of(c.exce, c.anomedia), hundredth) << where(c.exce, c.anomedia);
+        const double e = kepler_of(c.exce, c.anomedia);
+        const long double exce = c.exce, anomaly = e;
+        const long double residual = (anomaly - (exce * std::sin(anomaly))) - c.anomedia;
+        const double rounding = 0x1p-53 * ((2.0 * std::fabs(e)) + std::fabs(c.anomedia));
+        EXPECT_LE(std::fabs(static_cast<double>(residual)), 4.0 * rounding)
+            << where(c.exce, c.anomedia) << ": E " << e << " against the 100th iterate " << hundredth;
+        EXPECT_SAME_BITS(e, kepler_solve(c.exce, c.anomedia), where(c.exce, c.anomedia));
+    }
+}
+
 // Sixteen anomalies, one batch of lanes for each eccentricity: zeros of both signs, values next to pi,
 // turns of both signs, huge and non-finite values.
 TEST(KeplerLanes, MatchTheHundredPassesAtSpecialValues) {

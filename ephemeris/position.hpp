@@ -17,7 +17,13 @@ struct Orbit {
     double t;    // epoch (days)
     double vn;   // mean motion (radians per day)
     double p;    // semi-latus rectum (AU)
+    // Formed from the values above by make_orbit:
+    bool ellipse;       // an orbit the model can place: every value finite, a > 0 and |e| < 1
+    double acos_limit;  // the largest |cos f| whose arc cosine keeps the true anomaly within 0.005"
 };
+
+// The orbit of one body from its elements (angles in radians) and its two orbit constants, vn and p.
+Orbit make_orbit(double a, double e, double ync, double w, double od, double ame, double t, double vn, double p);
 
 // The three rotations that take an orbit's plane to the ecliptic, by -w, -ync and -od.
 struct OrbitTurns {
@@ -35,7 +41,9 @@ struct BodyPosition {
     double xe, ye, ze;  // heliocentric ecliptic position (AU)
 };
 
-// The mean anomaly at tiempo (days), before its reduction to one turn (radians).
+// The mean anomaly at tiempo (days), before its reduction to one turn (radians); NaN for an orbit that is
+// not an ellipse (a parabola or hyperbola, a semi-major axis of 0 or less, a value that is not finite).
+// The model has no place for such a body: both forms give it a position of NaN values, r included.
 double mean_anomaly(double tiempo, const Orbit& orbit);
 
 // The literal position of one body at tiempo (days): the mean anomaly reduced one step at a time, 100

@@ -92,19 +92,49 @@ TEST(BodyPosition, MassOfMinusOneHoldsTheBodyStill) {
     EXPECT_EQ(first.ze, later.ze);
 }
 
-// A zero eccentricity makes the arc cosine's argument 0 / 0; a semi-major axis of zero makes the mean
-// motion infinite, a negative one makes it NaN: either way the mean anomaly, and with it the whole
-// position, is NaN (and the reduction does not loop on it).
-TEST(BodyPosition, OrbitsTheFormulasCannotTakeGiveNaN) {
-    const BodyPosition circular = position_at(101.0, orbit_of(1.5, 0.0, 5.0, 10.0, 20.0, 30.0, 100.0));
-    EXPECT_EQ(circular.r, 1.5);
-    EXPECT_TRUE(std::isnan(circular.f));
-    EXPECT_TRUE(std::isnan(circular.xe));
-    for (const double a : {0.0, -1.0}) {
-        const BodyPosition b = position_at(101.0, orbit_of(a, 0.1, 5.0, 10.0, 20.0, 30.0, 100.0));
-        EXPECT_TRUE(std::isnan(b.am)) << a;
-        EXPECT_TRUE(std::isnan(b.xe)) << a;
-        EXPECT_TRUE(std::isnan(b.r)) << a;
+// The model has a place only for an ellipse: a parabola or hyperbola, a semi-major axis of 0 or less (an
+// infinite or NaN mean motion), a mass below -1 or any value that is not finite gives a body with no
+// mean anomaly and no position, its distance from the Sun included (and the reduction does not loop).
+TEST(BodyPosition, OrbitsThatAreNoEllipseHaveNoPosition) {
+    const double nan = std::nan(""), inf = HUGE_VAL;
+    const struct {
+        const char* what;
+        Orbit orbit;
+    } cases[] = {
+        {"a = 0", orbit_of(0.0, 0.1, 5.0, 10.0, 20.0, 30.0, 100.0)},
+        {"a < 0", orbit_of(-1.0, 0.1, 5.0, 10.0, 20.0, 30.0, 100.0)},
+        {"a infinite", orbit_of(inf, 0.1, 5.0, 10.0, 20.0, 30.0, 100.0)},
+        {"e = 1", orbit_of(1.5, 1.0, 5.0, 10.0, 20.0, 30.0, 100.0)},
+        {"e = 1.2", orbit_of(1.5, 1.2, 5.0, 10.0, 20.0, 30.0, 100.0)},
+        {"e = -1", orbit_of(1.5, -1.0, 5.0, 10.0, 20.0, 30.0, 100.0)},
+        {"e NaN", orbit_of(1.5, nan, 5.0, 10.0, 20.0, 30.0, 100.0)},
+        {"node infinite", orbit_of(1.5, 0.1, 5.0, 10.0, inf, 30.0, 100.0)},
+        {"mass below -1", orbit_of(1.5, 0.1, 5.0, 10.0, 20.0, 30.0, 100.0, -2.0)},
+    };
+    for (const auto& c : cases) {
+        EXPECT_FALSE(c.orbit.ellipse) << c.what;
+        const BodyPosition b = position_at(101.0, c.orbit);
+        for (const double value : {b.am, b.aex, b.r, b.f, b.xe, b.ye, b.ze}) {
+            EXPECT_TRUE(std::isnan(value)) << c.what << ": " << value;
+        }
+    }
+}
+
+// Where the described arc cosine has no value or is off (a circle, 0 / 0; a row exactly at perihelion,
+// whose argument rounding puts on either side of 1; an eccentricity so small that the argument's rounding
+// is most of it), the true anomaly comes from the eccentric anomaly: exactly 0 at perihelion, the mean
+// anomaly itself on a circle, and M + 2 e sin M to first order on a nearly circular orbit.
+TEST(BodyPosition, CirclesNearCirclesAndPerihelionRowsHaveTheirPlace) {
+    for (const double e : {0.0933941, 0.2, 0.5, 0.9, 0.99, 0.999898}) {
+        const BodyPosition b = position_at(100.0, orbit_of(1.5, e, 5.0, 10.0, 20.0, 0.0, 100.0));
+        EXPECT_EQ(b.f, 0.0) << "perihelion, e " << e;
+        EXPECT_EQ(b.r, (1.0 - e) * 1.5) << "perihelion, e " << e;
+    }
+    for (const double e : {0.0, 1e-12, 1e-9, -1e-9}) {
+        const BodyPosition b = position_at(117.0, orbit_of(1.5, e, 5.0, 10.0, 20.0, 30.0, 100.0));
+        ASSERT_TRUE(std::isfinite(b.f)) << e;
+        EXPECT_NEAR(b.f, b.am + (2.0 * e * std::sin(b.am)), 4e-16) << e;
+        EXPECT_NEAR(std::sqrt(((b.xe * b.xe) + (b.ye * b.ye)) + (b.ze * b.ze)), b.r, 1e-15) << e;
     }
 }
 

@@ -13,15 +13,8 @@ inline const ModelConstants kModel = model_constants();
 
 inline Orbit orbit_of(double a, double e, double ync, double w, double od, double ame, double t, double asam = 0.0) {
     const double pi = kModel.pi;
-    return Orbit{a,
-                 e,
-                 radians(ync, pi),
-                 radians(w, pi),
-                 radians(od, pi),
-                 radians(ame, pi),
-                 t,
-                 mean_motion(kModel.gauss, a, asam),
-                 semi_latus_rectum(e, a)};
+    return make_orbit(a, e, radians(ync, pi), radians(w, pi), radians(od, pi), radians(ame, pi), t,
+                      mean_motion(kModel.gauss, a, asam), semi_latus_rectum(e, a));
 }
 
 // Mars and the Earth-Moon barycentre by their J2000 mean elements (the shipped example), and a comet of

@@ -92,8 +92,8 @@ void ephemeris_run(Forms forms) {
     const double v1n = mean_motion(gauss, a1, asam1);
     const double p2 = semi_latus_rectum(e2, a2);
     const double p1 = semi_latus_rectum(e1, a1);
-    const Orbit target{a2, e2, ync2, w2, od2, ame2, t2, v2n, p2};
-    const Orbit observer{a1, e1, ync1, w1, od1, ame1, t1, v1n, p1};
+    const Orbit target = make_orbit(a2, e2, ync2, w2, od2, ame2, t2, v2n, p2);
+    const Orbit observer = make_orbit(a1, e1, ync1, w1, od1, ame1, t1, v1n, p1);
     const RunGeometry run = run_geometry(target, observer, obli, pi, dospi);
 
     // The time is accumulated by rounded additions, never recomputed from the row number.

@@ -13,6 +13,9 @@ trap 'rm -rf "$work"' EXIT
 mars='1.52371034 0.0933941 1.84969142 286.4968315 49.55953891 19.3903 2451545.0 0.0'
 earth='1.00000261 0.01671123 -0.00001531 102.93768193 0.0 -2.47311027 2451545.0 0.0'
 comet='17.834 0.96714 162.26 111.33 58.42 38.38 2446467.4 0.0'
+hale_bopp='186.2 0.995086 89.429 130.5887 282.4707 0.0 2450539.6356 0.0'
+hyakutake='2257.07 0.999898 124.9218 130.1734 188.0441 0.0 2450204.8943 0.0'
+at_0h='4.9918519914485575 0.001 39.69972865434801 90.0 -52.2641985260397 0.0 2451545.0 0.0'
 
 passed=0
 failed=0
@@ -48,6 +51,12 @@ same_output comet "$comet" "$earth" 2446400.0 2000
 same_output eccentricity_one "${mars/0.0933941/1.0}" "$earth" 2451545.0 300
 same_output eccentricity_above_one "${mars/0.0933941/1.37}" "$earth" 2451545.0 300
 same_output circular_orbit "${mars/0.0933941/0.0}" "$earth" 2451545.0 50
+same_output circular_observer "$mars" "${earth/0.01671123/0.0}" 2451545.0 50
+# Nearly parabolic comets through perihelion (Kepler's passes unsettled, the row at perihelion itself)
+# and a place at 0 h whose arc cosine rounding puts out of range.
+same_output hale_bopp_perihelion "$hale_bopp" "$earth" 2450499.6356 81
+same_output hyakutake_perihelion "$hyakutake" "$earth" 2450164.8943 81
+same_output place_at_0h "$at_0h" "$earth" 2451545.0 1
 same_output zero_semi_major_axis "${mars/1.52371034/0.0}" "$earth" 2451545.0 50
 same_output same_orbit_twice "$earth" "$earth" 2451545.0 50
 same_output no_rows "$mars" "$earth" 2451545.0 0

@@ -133,10 +133,6 @@ def run_datos(args: argparse.Namespace) -> None:
     if args.name:
         target.name = args.name
     observer = resolve_source(args.observer.split(), start, None, "--observer")
-    for orbit in (target, observer):
-        for warning in (elements.kepler_warning(orbit), elements.perihelion_row_warning(orbit, start, args.rows)):
-            if warning:
-                warn(f"warning: {orbit.name or 'elements'}: {warning}")
     datos.write_datos(args.output, datos.datos_text(target, observer, start, args.rows))
 
 

@@ -8,7 +8,7 @@ dates on the TDB scale.
 
 import dataclasses
 import math
-from typing import Dict, Optional, Sequence, Tuple
+from typing import Dict, Sequence, Tuple
 
 from . import planets
 from .dates import LARGEST_JD, DateError, julian_date
@@ -75,21 +75,11 @@ class Orbit:
 ORBIT_FIELDS = ("a", "e", "i", "w", "om", "M", "epoch", "m")
 
 
-def refuse_circle(orbit: Orbit, where: str) -> None:
-    """ephem's formulas give NAN for e = 0 exactly (its perihelion is undefined); this refusal goes when
-    ephem computes circles."""
-    if orbit.e == 0.0:
-        raise ElementsError(f"{where}: e = 0 exactly: ephem's formulas give NAN for a circular orbit "
-                            f"(the perihelion is undefined); give the eccentricity of the source, "
-                            f"or {CIRCLE_ECCENTRICITY:g} for a circle")
-
-
 def check_shape(orbit: Orbit, where: str) -> None:
-    """Refuses values that are not finite, and an eccentricity that ephem's formulas do not take."""
+    """Refuses values that are not finite, and an eccentricity that is no ellipse's."""
     for field, value in zip(ORBIT_FIELDS, orbit.values()):
         if not math.isfinite(value):
             raise ElementsError(f"{where}: {field} = {value} is not a finite number")
-    refuse_circle(orbit, where)
     if orbit.e < 0.0:
         raise ElementsError(f"{where}: e = {orbit.e!r} is negative")
     if orbit.e >= 1.0:
@@ -125,44 +115,6 @@ def check_orbit(orbit: Orbit, where: str) -> Orbit:
         raise ElementsError(f"{where}: m = {orbit.m!r} solar masses: a body as heavy as the Sun is no "
                             f"body of the solar system (at most {LARGEST_MASS:g})")
     return orbit
-
-
-# Warnings that go when ephem finishes Kepler's iteration for every e < 1 -----------------------------
-
-# Largest error of the eccentric anomaly left by ephem's 100 fixed passes of Kepler's iteration near
-# perihelion, for eccentricities from each bound up to the next: (eccentricity, radians), the error at
-# the upper end of each band.
-KEPLER_ERRORS = ((0.99, 0.1), (0.967, 0.03), (0.95, 2.3e-3), (0.9, 4e-4))
-
-# Below this eccentricity ephem's true anomaly, an arc cosine of a quotient by e, loses precision to
-# rounding (about 2.6 arcsec at 1e-6, 23 at 1e-8, 109 at 1e-9); near the circle the rounding and the
-# offset of 2e from a true circle balance at about 2 arcsec.
-SMALL_ECCENTRICITY = 1e-6
-CIRCLE_ECCENTRICITY = 5e-6
-
-
-def kepler_warning(orbit: Orbit) -> Optional[str]:
-    """A warning for an eccentricity at which ephem's formulas leave a visible error, or None."""
-    if orbit.e < SMALL_ECCENTRICITY:
-        return (f"e = {orbit.e!r}: so small an eccentricity loses precision in ephem's true anomaly "
-                f"(about 2.6 arcsec at 1e-6 and 109 at 1e-9, NAN or wrong places below); "
-                f"use {CIRCLE_ECCENTRICITY:g} for a circle")
-    for eccentricity, error in KEPLER_ERRORS:
-        if orbit.e >= eccentricity:
-            return (f"e = {orbit.e!r}: near perihelion ephem's Kepler iteration may leave up to "
-                    f"{error:g} rad ({math.degrees(error) * 3600:.2g} arcsec) in the eccentric anomaly "
-                    f"(see LIMITS in ephem(1))")
-    return None
-
-
-def perihelion_row_warning(orbit: Orbit, start: float, rows: int) -> Optional[str]:
-    """A warning when a row falls exactly on the epoch of a mean anomaly of exactly 0: there ephem's
-    rounding can put the cosine of the true anomaly just past 1, and the row is NAN."""
-    offset = orbit.epoch - start
-    if orbit.M % 360.0 != 0.0 or offset != math.floor(offset) or not 0 <= offset < rows:
-        return None
-    return (f"the row of JD {orbit.epoch!r} falls exactly on perihelion (mean anomaly 0), where ephem "
-            f"may write NAN; start at a fraction of a day (for example {start + 0.5!r}) to avoid it")
 
 
 # The planetary table ------------------------------------------------------------------------------

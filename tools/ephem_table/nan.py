@@ -6,15 +6,11 @@ from typing import List, Optional
 from .dates import calendar_day
 from .row import FIELD_NAMES, Row, Table
 
-# The cases in which ephem writes NAN, as the README and ephem(1) list them. The first goes when ephem
-# computes circles.
-NAN_CAUSES = ("an eccentricity of exactly 0 or of 1 or more in DATOS.DAT (the formulas hold for 0 < e < 1)",
+# The cases in which ephem writes NAN, as the README and ephem(1) list them.
+NAN_CAUSES = ("an orbit in DATOS.DAT that is no ellipse: an eccentricity of 1 or more, a semi-major axis of 0 "
+              "or less, a mass below -1, a value that is not a finite number",
               "target and observer at one point (observer distance 0)",
-              "a target exactly at a celestial pole, or exactly in line with the Sun and the observer",
-              "a negative semi-major axis or a mass below -1 in DATOS.DAT",
-              "a row exactly at perihelion with a mean anomaly of exactly 0 at that epoch (rounding puts "
-              "the cosine of the true anomaly past 1)",
-              "a place at exactly 0 h or 12 h of right ascension, where rounding can do the same")
+              "a target exactly at a celestial pole (no right ascension)")
 
 
 class NanSummary:

@@ -29,12 +29,13 @@ class CommandsTest(unittest.TestCase):
                                       r".*eccentricity[^\n]*\n$")
         records = list(csv.reader(io.StringIO(done.stdout.partition("\n")[2])))
         self.assertEqual(tuple(records[0]), csvout.CSV_HEADER)
-        self.assertEqual(records[1], ["2451545.0", "2000-01-01 12:00:00", "22.0352961", "22:02:07.07",
-                                      "-13.1786492", "-13:10:43.1", "1.39115922", "1.84956441",
+        # UTC beside TDB: 64.184 s earlier in 2000 (TAI - UTC 32 s, TT - TAI 32.184 s).
+        self.assertEqual(records[1], ["2451545.0", "2000-01-01 12:00:00", "2000-01-01 11:58:56", "22.0352961",
+                                      "22:02:07.07", "-13.1786492", "-13:10:43.1", "1.39115922", "1.84956441",
                                       "47.6050457", "31.4665953", "0.926472324"])
-        self.assertEqual(records[2], ["2451545.0", "2000-01-01 12:00:00", "NaN", "", "NaN", "", "1.0",
-                                      "0.0", "NaN", "NaN", "NaN"])
-        self.assertEqual((records[3][2:4], records[3][8]), (["inf", ""], "-inf"))
+        self.assertEqual(records[2], ["2451545.0", "2000-01-01 12:00:00", "2000-01-01 11:58:56", "NaN", "", "NaN",
+                                      "", "1.0", "0.0", "NaN", "NaN", "NaN"])
+        self.assertEqual((records[3][3:5], records[3][9]), (["inf", ""], "-inf"))
         self.assertEqual(len(records), 4)
 
     def test_a_torn_last_row_is_dropped_with_a_warning(self):

@@ -6,9 +6,9 @@ are written. TT is TAI + 32.184 s exactly; TAI - UTC comes from ERFA's table of 
 last leap second assumes no other was added since.
 
 UTC began on 1960-01-01. Before it a date has no UTC, and its text is empty: universal time of earlier
-dates would be UT1 from a model of Delta T (TT - UT1), which is another scale and a guess (known to a
-second or so about 1800, to a minute or more before 1600, to hours in antiquity), and a column that
-holds UTC should never hold such a guess under UTC's name.
+dates would be UT1 from a model of Delta T (TT - UT1), which is another scale and an estimate (to about a
+second around 1800, tens of seconds around 1600, several minutes in antiquity), and a column that holds
+UTC should never hold such an estimate under UTC's name.
 """
 
 import math

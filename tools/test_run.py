@@ -1,65 +1,50 @@
 """Tests of `ephem-table run`: from an MPC line to the table, the CSV, the plot and the summary on a fresh
-install, leaving the working directory as it was; finding ephem; its failures in one line."""
+install, leaving the working directory as it was; ephem found beside the launcher; failures in one line."""
 
 import csv
 import os
 import pathlib
 import shutil
-import stat
 import subprocess
 import tempfile
 import unittest
-from unittest import mock
 
 from testing import CERES_LINE, EPHEM, EXAMPLES, SCRIPT, TOOLS
-from ephem_table import run
-from ephem_table.errors import DataError
 from ephem_table.table import read_table
 
 
 def build_folder():
     """The CMake build that holds the ephem under test, or None."""
-    folder = pathlib.Path(EPHEM).resolve().parent if EPHEM else None
+    folder = pathlib.Path(EPHEM).resolve() if EPHEM else None
     while folder is not None and folder != folder.parent:
+        folder = folder.parent
         if (folder / "CMakeCache.txt").exists():
             return folder
-        folder = folder.parent
     return None
 
 
-def executable(path, text):
-    path.write_text(text)
-    path.chmod(path.stat().st_mode | stat.S_IXUSR)
-    return path
-
-
-def install_launcher(prefix):
-    """ephem-table laid out under prefix as cmake --install lays it out, without ephem."""
-    (prefix / "bin").mkdir(parents=True)
-    shutil.copy(SCRIPT, prefix / "bin" / "ephem-table")
-    shutil.copytree(TOOLS / "ephem_table", prefix / "share" / "ephem" / "ephem_table")
-    return prefix / "bin" / "ephem-table"
-
-
 def run_installed(launcher, *args, cwd, temporary):
-    """The installed ephem-table run as a user runs it, with its temporary folders made in `temporary`
-    and no ephem on PATH."""
+    """ephem-table run as a user runs it, through a link to it, with no ephem on PATH and its temporary
+    folders made in `temporary`."""
+    link = temporary.parent / "link-to-ephem-table"
+    link.unlink(missing_ok=True)
+    link.symlink_to(launcher)
     env = dict(os.environ, PYTHONDONTWRITEBYTECODE="1", TMPDIR=str(temporary), PATH="/usr/bin:/bin")
-    return subprocess.run([str(launcher), *args], cwd=cwd, env=env, capture_output=True, text=True)
+    return subprocess.run([str(link), *args], cwd=cwd, env=env, capture_output=True, text=True)
 
 
 def folder_state(folder):
-    return {p.name: p.read_bytes() for p in pathlib.Path(folder).iterdir()}
+    return {p.name: p.read_bytes() for p in folder.iterdir()}
 
 
-class FreshInstallTest(unittest.TestCase):
+class RunTest(unittest.TestCase):
     @unittest.skipUnless(build_folder(), "needs EPHEM, the ephem of a CMake build, to install it")
-    def test_run_from_an_mpc_line_leaves_the_working_directory_as_it_was(self):
+    def test_run_from_an_mpc_line_on_a_fresh_install_leaves_the_working_directory_as_it_was(self):
         with tempfile.TemporaryDirectory() as name:
             tmp = pathlib.Path(name)
             prefix, work, temporary = tmp / "prefix", tmp / "work", tmp / "temporary"
-            for folder in (work, temporary):
-                folder.mkdir()
+            work.mkdir()
+            temporary.mkdir()
             installed = subprocess.run(["cmake", "--install", str(build_folder()), "--prefix", str(prefix)],
                                        capture_output=True, text=True)
             self.assertEqual(installed.returncode, 0, installed.stderr)
@@ -83,8 +68,7 @@ class FreshInstallTest(unittest.TestCase):
             self.assertEqual(after["ceres.png"][:8], b"\x89PNG\r\n\x1a\n")
             # The CSV holds the example's table, value for value.
             expected = read_table(str(EXAMPLES / "ceres-mpc" / "ZEPO.expected"))
-            records = list(csv.DictReader(line for line in after["ceres.csv"].decode().splitlines()
-                                          if not line.startswith("#")))
+            records = csv.DictReader(line for line in after["ceres.csv"].decode().splitlines() if line[0] != "#")
             self.assertEqual([(float(r["julian_date_tdb"]), float(r["ra_hours"]), float(r["dec_degrees"]),
                                float(r["observer_distance_au"])) for r in records],
                              [(row.jd_tdb, row.ra_hours, row.dec_deg, row.observer_distance_au) for row in expected])
@@ -97,42 +81,9 @@ class FreshInstallTest(unittest.TestCase):
                 self.assertEqual((work / "kept" / name).read_bytes(),
                                  (EXAMPLES / "ceres-mpc" / example).read_bytes(), name)
 
-
-class FindEphemTest(unittest.TestCase):
-    def test_beside_the_real_launcher_then_on_path(self):
-        with tempfile.TemporaryDirectory() as name:
-            tmp = pathlib.Path(name)
-            for folder in ("prefix/bin", "links", "path", "empty"):
-                (tmp / folder).mkdir(parents=True)
-            launcher = executable(tmp / "prefix" / "bin" / "ephem-table", "")
-            (tmp / "links" / "ephem-table").symlink_to(launcher)
-            on_path = executable(tmp / "path" / "ephem", "")
-            (tmp / "links" / "ephem").write_text("")  # beside the link only, and not executable
-            cases = [
-                # (launcher, ephem beside the real launcher, PATH, ephem found)
-                (tmp / "links" / "ephem-table", True, tmp / "path", tmp / "prefix" / "bin" / "ephem"),
-                (tmp / "links" / "ephem-table", False, tmp / "path", on_path),
-                (tmp / "links" / "ephem-table", False, tmp / "empty", None),
-            ]
-            for link, beside, path, found in cases:
-                with self.subTest(beside=beside, path=path.name), mock.patch.dict(os.environ, PATH=str(path)):
-                    if beside:
-                        executable(tmp / "prefix" / "bin" / "ephem", "")
-                    else:
-                        (tmp / "prefix" / "bin" / "ephem").unlink(missing_ok=True)
-                    if found is None:
-                        with self.assertRaises(DataError) as caught:
-                            run.find_ephem(str(link))
-                        self.assertIn(f"ephem is neither in {tmp / 'prefix' / 'bin'} beside ephem-table nor on PATH",
-                                      str(caught.exception))
-                    else:
-                        self.assertEqual(run.find_ephem(str(link)), str(found))
-
-
-class FailureTest(unittest.TestCase):
-    def test_a_failing_ephem_is_one_line_and_leaves_nothing(self):
+    def test_a_failing_or_missing_ephem_is_one_line_and_leaves_nothing(self):
         cases = [
-            # (ephem, arguments after the source, status, message, whether its folder is left)
+            # (ephem beside the launcher, arguments after the source, status, message, its folder left)
             ("echo 'open: ZEPO.DAT is being written by another run' >&2\necho more >&2\nexit 1", (), 1,
              "ephem failed (status 1): open: ZEPO.DAT is being written by another run\n", False),
             ("kill -9 $$", (), 1, "ephem failed (signal 9): no report\n", False),
@@ -141,17 +92,22 @@ class FailureTest(unittest.TestCase):
              "ephem-table run: --csv - and --plot - would both write standard output", False),
             # ephem succeeds but writes no table.
             ("exit 0", (), 1, "cannot read", False),
+            (None, (), 1, "prefix/bin beside ephem-table nor on PATH: install both", False),
         ]
         for script, args, status, message, left in cases:
-            with self.subTest(script=script[:20], args=args), tempfile.TemporaryDirectory() as name:
+            with self.subTest(script=script and script[:20], args=args), tempfile.TemporaryDirectory() as name:
                 tmp = pathlib.Path(name)
-                launcher = install_launcher(tmp / "prefix")
-                executable(tmp / "prefix" / "bin" / "ephem", "#!/bin/sh\n" + script + "\n")
-                work, temporary = tmp / "work", tmp / "temporary"
-                work.mkdir()
-                temporary.mkdir()
-                done = run_installed(launcher, "run", "mars", "--start", "2026-01-01", "--rows", "3", *args, cwd=work,
-                                     temporary=temporary)
+                work, temporary, bin_folder = tmp / "work", tmp / "temporary", tmp / "prefix" / "bin"
+                for folder in (work, temporary, bin_folder):
+                    folder.mkdir(parents=True)
+                # ephem-table laid out as cmake --install lays it out, and an ephem that does as told.
+                shutil.copy(SCRIPT, bin_folder / "ephem-table")
+                shutil.copytree(TOOLS / "ephem_table", tmp / "prefix" / "share" / "ephem" / "ephem_table")
+                if script is not None:
+                    (bin_folder / "ephem").write_text("#!/bin/sh\n" + script + "\n")
+                    (bin_folder / "ephem").chmod(0o755)
+                done = run_installed(bin_folder / "ephem-table", "run", "mars", "--start", "2026-01-01", "--rows", "3",
+                                     *args, cwd=work, temporary=temporary)
                 self.assertEqual(done.returncode, status, done.stderr)
                 self.assertIn(message, done.stderr)
                 self.assertEqual(done.stderr.count("\n"), 1 + left, done.stderr)

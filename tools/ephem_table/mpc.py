@@ -252,9 +252,6 @@ class Rejoined:
             return head
         return self.rest.read(size)
 
-    def readable(self) -> bool:
-        return True
-
     def seekable(self) -> bool:
         return False
 

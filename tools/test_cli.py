@@ -29,12 +29,13 @@ class CommandsTest(unittest.TestCase):
                                       r".*eccentricity[^\n]*\n$")
         records = list(csv.reader(io.StringIO(done.stdout.partition("\n")[2])))
         self.assertEqual(tuple(records[0]), csvout.CSV_HEADER)
-        self.assertEqual(records[1], ["2451545.0", "2000-01-01 12:00:00", "22.0352961", "22:02:07.07",
-                                      "-13.1786492", "-13:10:43.1", "1.39115922", "1.84956441",
+        # UTC beside TDB: 64.184 s earlier in 2000 (TAI - UTC 32 s, TT - TAI 32.184 s).
+        self.assertEqual(records[1], ["2451545.0", "2000-01-01 12:00:00", "2000-01-01 11:58:56", "22.0352961",
+                                      "22:02:07.07", "-13.1786492", "-13:10:43.1", "1.39115922", "1.84956441",
                                       "47.6050457", "31.4665953", "0.926472324"])
-        self.assertEqual(records[2], ["2451545.0", "2000-01-01 12:00:00", "NaN", "", "NaN", "", "1.0",
-                                      "0.0", "NaN", "NaN", "NaN"])
-        self.assertEqual((records[3][2:4], records[3][8]), (["inf", ""], "-inf"))
+        self.assertEqual(records[2], ["2451545.0", "2000-01-01 12:00:00", "2000-01-01 11:58:56", "NaN", "", "NaN",
+                                      "", "1.0", "0.0", "NaN", "NaN", "NaN"])
+        self.assertEqual((records[3][3:5], records[3][9]), (["inf", ""], "-inf"))
         self.assertEqual(len(records), 4)
 
     def test_a_torn_last_row_is_dropped_with_a_warning(self):
@@ -52,10 +53,32 @@ class CommandsTest(unittest.TestCase):
     def test_info_of_the_mars_example(self):
         done = run_tool("info", str(MARS_TABLE))
         self.assertEqual((done.returncode, done.stderr), (0, ""))
-        self.assertEqual(done.stdout.splitlines()[:3],
+        self.assertEqual(done.stdout.splitlines()[:4],
                          [f"{MARS_TABLE}: 365 rows",
                           "from 2000-01-01 12:00:00 to 2000-12-30 12:00:00 TDB (JD 2451545.0 to 2451909.0)",
+                          "from 2000-01-01 11:58:56 to 2000-12-30 11:58:56 UTC",
                           "rows with NAN: 0"])
+
+    def test_info_states_utc_where_there_is_one(self):
+        cases = [
+            # (Julian dates of the rows, TDB; the line after the span in TDB)
+            ((2433282.5, 2440587.5), "to 1969-12-31 23:59:20 UTC (no UTC before 1960)"),
+            ((2433282.5, 2433283.5), "rows with NAN: 0"),
+        ]
+        for jds, line in cases:
+            with self.subTest(jds=jds), tempfile.TemporaryDirectory() as tmp:
+                pathlib.Path(tmp, "ZEPO.DAT").write_text("".join(f"  {jd}  5.  10.  1.5  1.  90.  20.  0.9\n"
+                                                                 for jd in jds))
+                done = run_tool("info", cwd=tmp)
+                self.assertEqual(done.returncode, 0, done.stderr)
+                self.assertEqual(done.stdout.splitlines()[2], line)
+
+    def test_version_is_the_project_version(self):
+        project = next(line for line in (TOOLS.parent / "CMakeLists.txt").read_text().splitlines()
+                       if line.startswith("project("))
+        done = run_tool("--version")
+        self.assertEqual((done.returncode, done.stdout, done.stderr),
+                         (0, f"ephem-table {project.split('VERSION ')[1].split()[0]}\n", ""))
 
     def test_info_names_the_nan_rows_and_their_causes(self):
         with tempfile.TemporaryDirectory() as tmp:

@@ -55,7 +55,10 @@ class JulianDateTest(unittest.TestCase):
         cases = [("2000-01-01T12:00", 2451545.0), ("2000-01-01 12:00:00", 2451545.0),
                  ("2451545.25", 2451545.25), ("1582-10-15", 2299160.5), ("1582-10-04", 2299159.5),
                  ("2022-08-09", 2459800.5), ("1900-03-01", 2415079.5), ("-4712-01-01T12:00", 0.0),
-                 ("+2000-01-01T18:00", 2451545.25), (" 2022-08-09 ", 2459800.5)]
+                 ("+2000-01-01T18:00", 2451545.25), (" 2022-08-09 ", 2459800.5),
+                 # A fraction of the day, as orbit listings write the time of perihelion.
+                 ("2000-01-01.5", 2451545.0), ("2000-01-01.", 2451544.5), ("1998-02-28.0977", 2450872.5977),
+                 ("1582-10-04.75", 2299160.25)]
         for text, jd in cases:
             with self.subTest(text=text):
                 self.assertEqual(dates.julian_date(text), jd)
@@ -67,6 +70,8 @@ class JulianDateTest(unittest.TestCase):
             ("2023-02-29", "is not a date of the calendar"),
             ("1582-10-10", "is not a date of the calendar"),   # skipped by the change of calendar
             ("2000-01-01T24:00", "is not a date of the calendar"),
+            ("2023-02-29.5", "is not a date of the calendar"),
+            ("2000-01-01.5T12:00", "is neither a date YYYY-MM-DD[THH:MM[:SS]], YYYY-MM-DD.ddd nor a Julian date"),
             ("nan", "'nan' is not a finite Julian date"),
             ("1e9", "a Julian date must lie within 1e+09 either way"),
             ("-1e300", "a Julian date must lie within"),

@@ -1,4 +1,4 @@
-"""The command line of ephem-table: datos, csv, plot and info.
+"""The command line of ephem-table: datos, csv, plot, info, and run (all of them in one command).
 
 Every failure ends in one line on standard error and a status: 1 for bad data (errors.DataError), 2
 for a bad command line (errors.UsageError); warnings and notes about a table go to standard error too.
@@ -6,19 +6,22 @@ for a bad command line (errors.UsageError); warnings and notes about a table go 
 
 import argparse
 import importlib.util
+import io
 import os
 import sys
-from typing import List, NoReturn, Optional
+from typing import List, NoReturn, Optional, TextIO, Tuple
 
-from . import datos, elements, mpc, planets
-from .dates import DateError, date_or_jd, julian_date
+from . import __version__, datos, elements, mpc, planets
+from .dates import DATE_FORMS, DateError, date_or_jd, julian_date
 from .errors import DATA_STATUS, USAGE_STATUS, DataError, UsageError
 from .events import event_line, find_events
-from .files import open_input
+from .files import open_input, write_output
 from .csvout import write_csv
 from .nan import NAN_CAUSES, NanSummary
 from .row import Table
+from .run import find_ephem, run_ephem, run_folder
 from .table import read_table
+from .timescales import utc_available, utc_date
 
 # ephem reads the row count into a signed 32-bit integer.
 MAX_ROWS = 2**31 - 1
@@ -26,17 +29,20 @@ MAX_ROWS = 2**31 - 1
 DESCRIPTION = """\
 The companion of ephem. `datos` writes ephem's input DATOS.DAT from the sources users have; ephem then
 writes the table ZEPO.DAT; `csv`, `plot` and `info` turn that table into a spreadsheet, a picture or a
-summary.
+summary. `run` does it all in one command, in a folder of its own.
 
 The places are geometric (no light time, aberration or nutation), referred to the mean equator and
-equinox of J2000 with a fixed obliquity; the dates are on the scale of the epochs, TDB.
+equinox of J2000 with a fixed obliquity; the dates are on the scale of the epochs, TDB, and the CSV
+and the summary give UTC beside them from 1960 on.
 """
 
 EPILOG = """\
 an ephemeris of Ceres for a month, from its line of MPCORB.DAT:
-  ephem-table datos examples/ceres-mpc/ceres.mpc --start 2026-12-01 --rows 31
+  ephem-table datos examples/ceres-mpc/ceres.mpc --start 2023-03-01 --rows 31
   ephem
   ephem-table plot -o ceres.png
+or in one command, which leaves the working directory as it was but for the CSV and the plot:
+  ephem-table run examples/ceres-mpc/ceres.mpc --start 2023-03-01 --rows 31 --csv ceres.csv --plot ceres.png
 
 A table is read as ephem writes it: a row is eight numbers ending with a line end. A last row cut short
 (a table copied or read while ephem writes it) is dropped with a warning; a table that ephem is still
@@ -58,11 +64,15 @@ the number of rows (one a day). TARGET is one of:
                       barycentre): the table of approximate planetary elements (E. M. Standish, JPL,
                       valid 1800-2050) at the start date
   an MPC file         a file holding a minor planet's line of MPCORB.DAT, or a comet's line of the
-                      Minor Planet Center's comet format (CometEls.txt); in a file of many lines,
-                      --pick TEXT chooses the line that holds TEXT ("(1) Ceres")
+                      Minor Planet Center's comet format (CometEls.txt), compressed by gzip or not
+                      (MPCORB.DAT.gz); - is standard input, /dev/fd/N an open file. In a file of many
+                      lines, --pick TEXT chooses the line that names TEXT ("Ceres", "(1)", "2P",
+                      "2021 QL3"), else the one that holds it, in any case of letters; a header line
+                      is never taken for an orbit
   elements            a= e= i= om= w= M= epoch=   (AU, degrees, epoch as a date or Julian date),
-                      or q= T= in place of a= M= epoch= (perihelion distance and time); m= adds a
-                      mass in solar masses
+                      or q= T= in place of a= M= epoch= (perihelion distance and time, as
+                      1998-02-28.0977 or a date and time); m= adds a mass in solar masses; as
+                      separate words or one quoted word
 
 Angles are referred to the ecliptic and equinox of J2000; i is the inclination, om the longitude of
 the ascending node, w the argument of perihelion, M the mean anomaly at the epoch. ephem's model has
@@ -75,7 +85,11 @@ orbit around the Sun:
   m                         from 0 to 1 solar mass
 
 The observer is the Earth-Moon barycentre from the planetary table at the start date, unless
---observer gives another source in the same forms (quote elements as one argument).
+--observer gives another source in the same forms (its words end at the next option or at the first
+word after it that is not an element). Target and observer must be different orbits.
+
+Warned about: rows more than 2 years from the epoch of elements (the planets' pulls move a two-body
+orbit by arcminutes within 2 years, more beyond), a planet's rows past 2050, where its table ends.
 
 Each line of DATOS.DAT ends with a note that ephem skips; `plot` takes the body's name from it.
 """
@@ -83,15 +97,38 @@ Each line of DATOS.DAT ends with a note that ephem skips; `plot` takes the body'
 DATOS_EPILOG = """\
 examples:
   ephem-table datos mars --start 2026-01-01 --rows 365
-  ephem-table datos MPCORB.DAT --pick "(1) Ceres" --start 2026-12-01 --rows 31
+  ephem-table datos MPCORB.DAT.gz --pick ceres --start 2026-12-01 --rows 31
+  ephem-table datos q=0.976 e=0.9056 i=162.49 om=235.27 w=172.50 T=1998-02-28.0977 --start 1998-01-01 \\
+      --rows 90 --observer "a=1.0000025 e=0.0167121 i=0.00024 om=0 w=102.9312 M=-2.4541 epoch=1998-01-01"
   ephem-table datos comet.txt --start 1997-10-29 --rows 240
   ephem-table datos a=2.7666 e=0.0786 i=10.587 om=80.266 w=73.532 M=334.33 epoch=2022-08-09 \\
       --name Ceres --start 2459800.5 --rows 100
 """
 
 
+RUN_DESCRIPTION = """\
+Computes a table in one command: writes DATOS.DAT from TARGET as `datos` does (the same forms and
+options), runs ephem on it in a folder of its own, and from the table it writes produces the CSV
+(--csv), the plot (--plot) and the summary of `info` (on standard output, or on standard error when
+the CSV or the plot goes there).
+
+ephem is the one installed beside ephem-table (the folder of the real path of ephem-table, bin/ after
+cmake --install), else the first on PATH. It runs in a fresh temporary folder, removed afterwards
+unless --keep; a DATOS.DAT or ZEPO.DAT of the working directory is never replaced unless --dir names
+that directory.
+"""
+
+RUN_EPILOG = """\
+examples:
+  ephem-table run examples/ceres-mpc/ceres.mpc --start 2023-03-01 --rows 31 --csv ceres.csv --plot ceres.png
+  ephem-table run mars --start 2026-01-01 --rows 400 --dir mars-2026
+  ephem-table run MPCORB.DAT.gz --pick "2021 QL3" --start 2026-12-01 --rows 60 --csv - > ql3.csv
+"""
+
+
 def resolve_source(words: List[str], start: float, pick: Optional[str], what: str) -> elements.Orbit:
-    """The orbit named by the words of a TARGET or --observer: elements, a planet's name or an MPC file."""
+    """The orbit named by the words of a TARGET or --observer: elements, a planet's name or an MPC file
+    (a path that is no folder: a FIFO and /dev/fd/N are read as they come; - is standard input)."""
     if not words:
         raise UsageError(f"{what}: nothing given")
     try:
@@ -101,9 +138,12 @@ def resolve_source(words: List[str], start: float, pick: Optional[str], what: st
             return elements.planet_orbit(words[0], start)
     except DataError as error:
         raise UsageError(f"{what}: {error}") from None
-    if len(words) == 1 and (words[0] == "-" or os.path.isfile(words[0])):
+    if len(words) == 1 and (words[0] == "-" or (os.path.exists(words[0]) and not os.path.isdir(words[0]))):
         return mpc_file_orbit(words[0], pick)
-    missing = " (there is no such file)" if len(words) == 1 and not os.path.exists(words[0]) else ""
+    missing = ""
+    if len(words) == 1:
+        missing = " (it is a folder)" if os.path.isdir(words[0]) else \
+            " (there is no such file)" if not os.path.exists(words[0]) else ""
     raise UsageError(f"{what}: {' '.join(words)!r} is neither a planet ({', '.join(planets.NAMES)}), "
                      f"an MPC file{missing} nor elements a= e= i= om= w= M= epoch=")
 
@@ -121,7 +161,20 @@ def warn(message: str) -> None:
     print(f"ephem-table: {message}", file=sys.stderr)
 
 
-def run_datos(args: argparse.Namespace) -> None:
+def separate_sources(target: List[str], observer: List[str]) -> Tuple[List[str], List[str]]:
+    """The words of the target and of the observer. --observer takes every word up to the next option:
+    an observer is one word (a planet or a file) or elements, and the words after it are the target's
+    (`datos --observer venus mars`). Elements may be separate words or one quoted word."""
+    words = elements.element_words(observer)
+    if "=" not in words[0]:
+        count = 1
+    else:
+        count = next((k for k, word in enumerate(words) if "=" not in word), len(words))
+    return elements.element_words(target) + words[count:], words[:count]
+
+
+def table_span(args: argparse.Namespace) -> Tuple[float, int]:
+    """The start (JD, TDB) and the number of rows of the table asked for, one a day."""
     try:
         start = julian_date(args.start, "--start")
     except DateError as error:
@@ -129,11 +182,36 @@ def run_datos(args: argparse.Namespace) -> None:
     if not 1 <= args.rows <= MAX_ROWS:
         raise UsageError(f"--rows {args.rows}: give from 1 to {MAX_ROWS} rows (ephem counts rows in a signed "
                          f"32-bit integer)")
-    target = resolve_source(args.target, start, args.pick, "target")
+    return start, args.rows
+
+
+def source_orbits(args: argparse.Namespace, start: float, rows: int) -> Tuple[elements.Orbit, elements.Orbit]:
+    """The target's and the observer's orbits from the sources on the command line, with the warnings
+    about them said."""
+    target_words, observer_words = separate_sources(args.target, args.observer)
+    target = resolve_source(target_words, start, args.pick, "target")
     if args.name:
         target.name = args.name
-    observer = resolve_source(args.observer.split(), start, None, "--observer")
-    datos.write_datos(args.output, datos.datos_text(target, observer, start, args.rows))
+    observer = resolve_source(observer_words, start, None, "--observer")
+    if elements.same_body(target, observer):
+        raise UsageError(f"the target and the observer are one orbit ({target.name or 'elements'}): the "
+                         f"distance between them is 0 and every row would be NAN; give another --observer")
+    for orbit in (target, observer):
+        for warning in (elements.epoch_warning(orbit, start, rows), elements.planet_span_warning(orbit, start, rows)):
+            if warning:
+                warn(f"warning: {orbit.name or 'elements'}: {warning}")
+    return target, observer
+
+
+def datos_for(args: argparse.Namespace) -> Tuple[str, elements.Orbit]:
+    """The text of DATOS.DAT for the sources and span on the command line, and the target's orbit."""
+    start, rows = table_span(args)
+    target, observer = source_orbits(args, start, rows)
+    return datos.datos_text(target, observer, start, rows), target
+
+
+def run_datos(args: argparse.Namespace) -> None:
+    datos.write_datos(args.output, datos_for(args)[0])
 
 
 def load_table(path: str) -> Table:
@@ -151,8 +229,14 @@ def warn_nan(table: Table) -> NanSummary:
     return summary
 
 
+def warn_no_utc() -> None:
+    if not utc_available():
+        warn("warning: the UTC dates are left empty: telling UTC needs python3-erfa")
+
+
 def run_csv(args: argparse.Namespace) -> None:
     table = load_table(args.table)
+    warn_no_utc()
     write_csv(table, sys.stdout)
     sys.stdout.flush()
     warn_nan(table)
@@ -174,29 +258,46 @@ def default_title(table_path: str, table: Table) -> str:
     return plot_title(table_path, table)
 
 
+def check_plotting() -> None:
+    if importlib.util.find_spec("matplotlib") is None:
+        raise DataError("plotting needs matplotlib (the Debian package python3-matplotlib)")
+
+
 def run_plot(args: argparse.Namespace) -> None:
     table = load_table(args.table)
     if not len(table):
         raise DataError(f"{args.table}: the table has no rows to plot")
-    summary = warn_nan(table)
+    draw(args.table, table, args.output, args.title, warn_nan(table))
+
+
+def draw(table_path: str, table: Table, output: str, title: Optional[str], summary: NanSummary) -> None:
+    """The plot of a table whose NAN rows have been warned about (summary)."""
     if not any(0.0 <= row.ra_hours <= 24.0 and abs(row.dec_deg) <= 90.0 for row in table):
-        raise DataError(f"{args.table}: no row has a place on the sky (every right ascension or "
+        raise DataError(f"{table_path}: no row has a place on the sky (every right ascension or "
                         f"declination is NAN, INF or out of its range), nothing to plot" +
                         ("" if not summary else "; see the warning above for the likely causes"))
-    if importlib.util.find_spec("matplotlib") is None:
-        raise DataError("plotting needs matplotlib (the Debian package python3-matplotlib)")
+    check_plotting()
     from .plot import plot_table
-    title = args.title or default_title(args.table, table)
-    plot_table(table, args.output, title)
+    plot_table(table, output, title or default_title(table_path, table))
 
 
 def run_info(args: argparse.Namespace) -> None:
     table = load_table(args.table)
-    out = sys.stdout
-    out.write(f"{args.table}: {len(table)} rows\n")
+    write_info(args.table, table, sys.stdout)
+    warn_nan(table)
+
+
+def write_info(name: str, table: Table, out: TextIO) -> None:
+    """The summary of a table: rows, span in TDB and UTC, NAN rows and their causes, events."""
+    out.write(f"{name}: {len(table)} rows\n")
     if len(table):
         first, last = table[0].jd_tdb, table[-1].jd_tdb
         out.write(f"from {date_or_jd(first)} to {date_or_jd(last)} TDB (JD {first!r} to {last!r})\n")
+        first_utc, last_utc = utc_date(first), utc_date(last)
+        if first_utc and last_utc:
+            out.write(f"from {first_utc} to {last_utc} UTC\n")
+        elif last_utc:
+            out.write(f"to {last_utc} UTC (no UTC before 1960)\n")
     summary = NanSummary(table)
     out.write(f"rows with NAN: {len(summary.rows)}" + (f" ({summary.where()})" if summary else "") + "\n")
     if summary:
@@ -207,7 +308,35 @@ def run_info(args: argparse.Namespace) -> None:
         for event in events:
             out.write(f"  {event_line(event)}\n")
     out.flush()
-    warn_nan(table)
+
+
+def run_run(args: argparse.Namespace) -> None:
+    if args.csv == "-" and args.plot == "-":
+        raise UsageError("--csv - and --plot - would both write standard output: give one of them a file")
+    text, target = datos_for(args)
+    ephem = find_ephem(sys.argv[0])
+    if args.plot:
+        check_plotting()
+    # The summary goes where the CSV or the plot does not.
+    out = sys.stderr if "-" in (args.csv, args.plot) else sys.stdout
+    with run_folder(args.dir, args.keep) as folder:
+        if args.keep and args.dir is None:
+            warn(f"note: the run's DATOS.DAT and ZEPO.DAT are kept in {folder}")
+        datos.write_datos(os.path.join(folder, "DATOS.DAT"), text)
+        run_ephem(ephem, folder)
+        table_path = os.path.join(folder, "ZEPO.DAT")
+        table = load_table(table_path)
+        summary = warn_nan(table)
+        if args.csv:
+            warn_no_utc()
+            rendered = io.StringIO()
+            write_csv(table, rendered)
+            write_output(args.csv, rendered.getvalue().encode("utf-8"))
+        if args.plot:
+            draw(table_path, table, args.plot, None, summary)
+        # A table in a folder that is removed is named by its body.
+        kept = args.dir is not None or args.keep
+        write_info(table_path if kept else target.name or "ZEPO.DAT", table, out)
 
 
 class Parser(argparse.ArgumentParser):
@@ -222,20 +351,13 @@ class Parser(argparse.ArgumentParser):
 def parser() -> argparse.ArgumentParser:
     p = Parser(prog="ephem-table", description=DESCRIPTION, epilog=EPILOG,
                                 formatter_class=argparse.RawDescriptionHelpFormatter)
+    p.add_argument("--version", action="version", version=f"ephem-table {__version__}")
     commands = p.add_subparsers(dest="command", required=True, metavar="COMMAND")
 
     d = commands.add_parser("datos", help="write DATOS.DAT from a planet, an MPC line or elements",
                             description=DATOS_DESCRIPTION, epilog=DATOS_EPILOG,
                             formatter_class=argparse.RawDescriptionHelpFormatter)
-    d.add_argument("target", nargs="+", metavar="TARGET", help="a planet, an MPC file, or elements (above)")
-    d.add_argument("--start", required=True, metavar="DATE",
-                   help="first row: YYYY-MM-DD[THH:MM[:SS]] or a Julian date, TDB")
-    d.add_argument("--rows", required=True, type=int, metavar="N", help="number of rows, one a day")
-    d.add_argument("--observer", default="emb", metavar="SOURCE",
-                   help="the observer's orbit, in the forms of TARGET (default: emb, the Earth-Moon "
-                        "barycentre from the planetary table at the start date)")
-    d.add_argument("--pick", metavar="TEXT", help="in an MPC file of many lines, the line holding TEXT")
-    d.add_argument("--name", help="the target's name for titles (default: from the source)")
+    add_source_arguments(d, "a planet, an MPC file, or elements (above)")
     d.add_argument("-o", "--output", default="DATOS.DAT",
                    help="the file to write, replaced whole or not at all (default DATOS.DAT; - for standard "
                         "output)")
@@ -244,9 +366,10 @@ def parser() -> argparse.ArgumentParser:
     table_help = "the table (default ZEPO.DAT; - for standard input)"
     c = commands.add_parser("csv", help="write the table as CSV to standard output",
                             description="Writes the table as CSV to standard output: a comment line "
-                                        "stating the frame and time scale, a header row, one record "
-                                        "a row. Rows holding NAN are written and warned about on "
-                                        "standard error.")
+                                        "stating the frame and time scales, a header row, one record "
+                                        "a row, its date in TDB and in UTC (empty before 1960, when "
+                                        "there was no UTC). Rows holding NAN are written and warned "
+                                        "about on standard error.")
     c.add_argument("table", nargs="?", default="ZEPO.DAT", help=table_help)
     c.set_defaults(run=run_csv)
 
@@ -267,11 +390,38 @@ def parser() -> argparse.ArgumentParser:
     g.set_defaults(run=run_plot)
 
     i = commands.add_parser("info", help="rows, span, NAN rows and events of a table",
-                            description="Prints the number of rows, the span in dates (TDB), the rows "
-                                        "holding NAN with their likely causes, and the events.")
+                            description="Prints the number of rows, the span in dates (TDB, and UTC "
+                                        "from 1960), the rows holding NAN with their likely causes, "
+                                        "and the events (TDB).")
     i.add_argument("table", nargs="?", default="ZEPO.DAT", help=table_help)
     i.set_defaults(run=run_info)
+
+    r = commands.add_parser("run", help="datos, ephem, csv, plot and info in one command",
+                            description=RUN_DESCRIPTION, epilog=RUN_EPILOG,
+                            formatter_class=argparse.RawDescriptionHelpFormatter)
+    add_source_arguments(r, "a planet, an MPC file, or elements (ephem-table datos --help)")
+    r.add_argument("--csv", metavar="FILE", help="write the CSV there (- for standard output)")
+    r.add_argument("--plot", metavar="FILE", help="draw the plot there; its suffix sets the format (- writes a "
+                                                  "PNG to standard output)")
+    r.add_argument("--dir", metavar="DIR", help="run ephem in DIR (made if missing) and leave DATOS.DAT and "
+                                                "ZEPO.DAT there (default: a fresh temporary folder, removed "
+                                                "afterwards)")
+    r.add_argument("--keep", action="store_true", help="keep the temporary folder and say where it is")
+    r.set_defaults(run=run_run)
     return p
+
+
+def add_source_arguments(p: argparse.ArgumentParser, target_help: str) -> None:
+    """The arguments that say what table to compute: the sources, the span (and later its step)."""
+    p.add_argument("target", nargs="*", metavar="TARGET", help=target_help)
+    p.add_argument("--start", required=True, metavar="DATE", help=f"first row: {DATE_FORMS} or a Julian date, TDB")
+    p.add_argument("--rows", required=True, type=int, metavar="N", help="number of rows, one a day")
+    p.add_argument("--observer", nargs="+", default=["emb"], metavar="SOURCE",
+                   help="the observer's orbit, in the forms of TARGET (default: emb, the Earth-Moon "
+                        "barycentre from the planetary table at the start date)")
+    p.add_argument("--pick", metavar="TEXT", help="in an MPC file of many lines, the line naming TEXT, else "
+                                                  "holding it (any case)")
+    p.add_argument("--name", help="the target's name for titles (default: from the source)")
 
 
 def silence_stdout() -> None:

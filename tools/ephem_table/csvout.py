@@ -1,14 +1,16 @@
 """The table as CSV, and the texts of its values: numbers that read back as the same doubles, calendar
-dates (TDB) and sexagesimal angles."""
+dates (TDB, and UTC beside them) and sexagesimal angles."""
 
 import csv
 import math
+from itertools import islice
 from typing import Iterable, TextIO, Tuple
 
 from .dates import calendar_date
 from .row import Row
+from .timescales import utc_dates
 
-CSV_HEADER = ("julian_date_tdb", "date_tdb", "ra_hours", "ra_hms", "dec_degrees", "dec_dms",
+CSV_HEADER = ("julian_date_tdb", "date_tdb", "date_utc", "ra_hours", "ra_hms", "dec_degrees", "dec_dms",
               "sun_distance_au", "observer_distance_au", "elongation_deg", "phase_angle_deg",
               "illuminated_fraction")
 
@@ -16,7 +18,11 @@ CSV_HEADER = ("julian_date_tdb", "date_tdb", "ra_hours", "ra_hms", "dec_degrees"
 # spreadsheet, and readers of CSV that know comments (comment="#") skip it.
 CSV_FRAME_NOTE = ("# ephem table: geometric places (no light time or aberration or nutation); right ascension and "
                   "declination referred to the mean equator and equinox of J2000 (fixed obliquity 23.439291 deg); "
-                  "dates on the scale of the epochs of DATOS.DAT (TDB)")
+                  "dates on the scale of the epochs of DATOS.DAT (TDB); date_utc from TDB taken as TT (within 2 ms) "
+                  "and ERFA's leap seconds, empty before 1960 (no UTC)")
+
+# Rows whose UTC dates are converted together.
+UTC_BLOCK = 4096
 
 # Angles beyond this are not written in sexagesimal form: they are no place on the sky, and their
 # seconds would overflow the rounding.
@@ -61,8 +67,8 @@ def number_text(value: float) -> str:
     return repr(value)
 
 
-def csv_record(row: Row) -> Tuple[str, ...]:
-    return (number_text(row.jd_tdb), calendar_date(row.jd_tdb), number_text(row.ra_hours),
+def csv_record(row: Row, date_utc: str) -> Tuple[str, ...]:
+    return (number_text(row.jd_tdb), calendar_date(row.jd_tdb), date_utc, number_text(row.ra_hours),
             hours_hms(row.ra_hours), number_text(row.dec_deg), degrees_dms(row.dec_deg),
             number_text(row.sun_distance_au), number_text(row.observer_distance_au),
             number_text(row.elongation_deg), number_text(row.phase_angle_deg),
@@ -73,5 +79,10 @@ def write_csv(rows: Iterable[Row], out: TextIO) -> None:
     out.write(CSV_FRAME_NOTE + "\n")
     writer = csv.writer(out, lineterminator="\n")
     writer.writerow(CSV_HEADER)
-    for row in rows:
-        writer.writerow(csv_record(row))
+    remaining = iter(rows)
+    while True:
+        block = list(islice(remaining, UTC_BLOCK))
+        if not block:
+            break
+        for row, date_utc in zip(block, utc_dates([row.jd_tdb for row in block])):
+            writer.writerow(csv_record(row, date_utc))

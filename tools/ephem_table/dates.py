@@ -20,7 +20,10 @@ FIRST_GREGORIAN_DAY = 2299161
 LARGEST_JD = 1e9
 LARGEST_YEAR = 1_000_000
 
-DATE = re.compile(r"([+-]?\d{4,})-(\d{1,2})-(\d{1,2})(?:[T ](\d{1,2}):(\d{2})(?::(\d{2}(?:\.\d*)?))?)?")
+# A calendar date with a time of day, or with a fraction of the day as orbit listings write the time of
+# perihelion (1998-02-28.0977).
+DATE = re.compile(r"([+-]?\d{4,})-(\d{1,2})-(\d{1,2})(?:(\.\d*)|[T ](\d{1,2}):(\d{2})(?::(\d{2}(?:\.\d*)?))?)?")
+DATE_FORMS = "YYYY-MM-DD[THH:MM[:SS]], YYYY-MM-DD.ddd"
 
 Date = Tuple[int, int, int]
 
@@ -109,8 +112,9 @@ def date_or_jd(jd: float) -> str:
 
 
 def julian_date(text: str, what: str = "date") -> float:
-    """The Julian date of a calendar date "YYYY-MM-DD[THH:MM[:SS]]" or of a plain Julian date, on the
-    scale the text is meant in (TDB for ephem); `what` names the text in messages."""
+    """The Julian date of a calendar date "YYYY-MM-DD[THH:MM[:SS]]", of one with a fraction of the day
+    "YYYY-MM-DD.ddd", or of a plain Julian date, on the scale the text is meant in (TDB for ephem);
+    `what` names the text in messages."""
     text = text.strip()
     match = DATE.fullmatch(text)
     if match:
@@ -121,17 +125,22 @@ def julian_date(text: str, what: str = "date") -> float:
         year, month, day = (int(g) for g in match.groups()[:3])
         if abs(year) > LARGEST_YEAR:
             raise DateError(f"{what} {shorten(text)!r}: the year is beyond {LARGEST_YEAR:,} either way")
-        hour = int(match.group(4) or 0)
-        minute = int(match.group(5) or 0)
-        second = float(match.group(6) or 0)
+        fraction, hour_text, minute_text, second_text = match.groups()[3:]
+        hour = int(hour_text or 0)
+        minute = int(minute_text or 0)
+        second = float(second_text or 0)
         if not is_calendar_date(year, month, day) or hour > 23 or minute > 59 or second >= 60:
             raise DateError(f"{what} {text!r} is not a date of the calendar")
+        if fraction is not None:
+            # Counted from the first of the month, as the comet format's day of perihelion is read, so
+            # that the same date gives the same double either way.
+            return (day_number(year, month, 1) - 0.5) + (float(f"{day}{fraction}0") - 1.0)
         return (day_number(year, month, day) - 0.5) + (hour * 3600 + minute * 60 + second) / 86400.0
     try:
         jd = float(text)
     except ValueError:
-        raise DateError(f"{what} {shorten(text)!r} is neither a date YYYY-MM-DD[THH:MM[:SS]] nor a "
-                        f"Julian date") from None
+        raise DateError(f"{what} {shorten(text)!r} is neither a date {DATE_FORMS} nor a Julian "
+                        f"date") from None
     if not math.isfinite(jd):
         raise DateError(f"{what} {shorten(text)!r} is not a finite Julian date")
     if abs(jd) >= LARGEST_JD:

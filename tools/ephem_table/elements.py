@@ -8,10 +8,10 @@ dates on the TDB scale.
 
 import dataclasses
 import math
-from typing import Dict, Sequence, Tuple
+from typing import Dict, List, Optional, Sequence, Tuple
 
 from . import planets
-from .dates import LARGEST_JD, DateError, julian_date
+from .dates import LARGEST_JD, DateError, calendar_day, julian_date
 from .errors import DataError
 
 # ephem's constant of gravitation (Gauss's k, radians per day for a = 1 AU), for the mean motion.
@@ -119,6 +119,9 @@ def check_orbit(orbit: Orbit, where: str) -> Orbit:
 
 # The planetary table ------------------------------------------------------------------------------
 
+# The source of an orbit from the table, as DATOS.DAT's note says it.
+PLANET_TABLE_SOURCE = "planetary table"
+
 def planet_orbit(name: str, jd: float) -> Orbit:
     """The elements of a planet (or the Earth-Moon barycentre) from the table of approximate elements,
     at the Julian date jd, with the epoch jd.
@@ -141,7 +144,7 @@ def planet_orbit(name: str, jd: float) -> Orbit:
     mass_term = (mean_motion * a ** 1.5 / GAUSS_K) ** 2 - 1.0
     orbit = Orbit(a=a, e=e, i=i, w=(varpi - node) % 360.0, om=node % 360.0,
                   M=reduce_degrees(mean_longitude - varpi), epoch=jd, m=mass_term, name=body.name,
-                  source=f"planetary table at JD {jd!r}")
+                  source=f"{PLANET_TABLE_SOURCE} at JD {jd!r}")
     return check_orbit(orbit, body.name)
 
 
@@ -150,7 +153,60 @@ def reduce_degrees(angle: float) -> float:
     return angle - 360.0 * math.floor((angle + 180.0) / 360.0)
 
 
+def planet_span_warning(orbit: Orbit, start: float, rows: int) -> Optional[str]:
+    """A warning when a planet's rows run past the end of the table of approximate elements."""
+    last = start + (rows - 1)
+    if not orbit.source.startswith(PLANET_TABLE_SOURCE) or last < planets.END_JD:
+        return None
+    return (f"the rows run to {calendar_day(last)}, past the planetary table's span (1800-2050): beyond it "
+            f"the elements of the start date are carried on by two-body motion, and the table's stated "
+            f"errors no longer hold")
+
+
+# Two-body drift ---------------------------------------------------------------------------------
+
+# Rows farther than this from the epoch of a body's elements are warned about. Against an integration
+# with the planets' pulls (Mercury to Neptune from ERFA's plan94), a two-body orbit from osculating
+# elements drifts, seen from the Earth, by at most: Ceres 0.2' within a year of its epoch, 4.7' within
+# two, 9' within three; an orbit of the Hilda group 0.8', 2.7', 5.2'; a near-Earth orbit 1.4', 2.7',
+# 4.4' (and degrees after a close approach to the Earth). Two years keep the drift within a few
+# arcminutes, the field of a finder; the Minor Planet Center renews its epochs every 200 days, so that
+# its current elements are always well inside.
+DRIFT_YEARS = 2.0
+JULIAN_YEAR = 365.25
+
+
+def epoch_warning(orbit: Orbit, start: float, rows: int) -> Optional[str]:
+    """A warning when rows lie more than DRIFT_YEARS from the epoch of elements from an orbit listing or
+    typed in (the planets' mean elements are taken at the start date, and their table has its own
+    span)."""
+    if orbit.source.startswith(PLANET_TABLE_SOURCE):
+        return None
+    farthest = max(abs(start - orbit.epoch), abs(start + (rows - 1) - orbit.epoch)) / JULIAN_YEAR
+    if farthest <= DRIFT_YEARS:
+        return None
+    return (f"rows lie up to {farthest:.1f} years from the epoch of the elements "
+            f"({calendar_day(orbit.epoch) or orbit.epoch}): two-body motion leaves out the planets' pulls, "
+            f"which move an orbit by arcminutes within {DRIFT_YEARS:g} years and more beyond; take elements "
+            f"with an epoch nearer the dates")
+
+
+def same_body(target: Orbit, observer: Orbit) -> bool:
+    """Whether the two orbits are one: every row would be NAN, the distance between them being 0."""
+    return target.values() == observer.values()
+
+
 # Elements by name ---------------------------------------------------------------------------------
+
+def element_words(words: Sequence[str]) -> List[str]:
+    """The words of a source with elements given as one quoted word ("a=1 e=0.5 ...") split into one
+    word each, so that elements are taken in either form."""
+    split: List[str] = []
+    for word in words:
+        parts = word.split()
+        split.extend(parts if len(parts) > 1 and all("=" in part for part in parts) else [word])
+    return split
+
 
 ELEMENT_KEYS = {"a", "e", "i", "om", "w", "M", "epoch", "q", "T", "m"}
 

@@ -3,13 +3,18 @@
 
 Their angles are referred to the ecliptic and equinox of J2000, their times are TT, which differs from
 TDB by under 2 ms. A file is read a line at a time, bounded, so that the whole MPCORB.DAT (over a
-million lines) can be searched with --pick.
+million lines) can be searched with --pick; compressed by gzip (MPCORB.DAT.gz, as it is distributed)
+it is uncompressed as it is read, within the same bounds. A UTF-8 byte order mark is skipped.
 """
 
-from typing import BinaryIO, Optional, Tuple
+import gzip
+import re
+import zlib
+from typing import BinaryIO, List, Optional, Set, Tuple, cast
 
 from .dates import day_number, days_in_month, gregorian_from_day
 from .elements import ElementsError, Orbit, check_orbit, finite_number, perihelion_orbit
+from .errors import DataError
 from .files import lines
 
 # The formats' lines hold 160 to 202 characters; MPCORB.DAT is a few hundred MB and grows.
@@ -85,7 +90,7 @@ def minor_planet_orbit(line: str, where: str) -> Orbit:
     epoch = packed_epoch(columns(line, 21, 25), where)
     values = {name: field_number(line, first, last, name, where)
               for first, last, name in MINOR_PLANET_FIELDS[1:]}
-    name = columns(line, 167, 194).strip() or columns(line, 1, 7).strip()
+    name = readable_name(line) or unpacked_designation(line)
     orbit = Orbit(a=values["semi-major axis"], e=values["eccentricity"], i=values["inclination"],
                   w=values["argument of perihelion"], om=values["longitude of the ascending node"],
                   M=values["mean anomaly"], epoch=epoch, name=name, source="MPC orbit line")
@@ -109,7 +114,7 @@ def comet_orbit(line: str, where: str) -> Orbit:
     orbit = perihelion_orbit(values["perihelion distance"], values["eccentricity"], values["inclination"],
                              values["longitude of the ascending node"], values["argument of perihelion"],
                              perihelion, where)
-    orbit.name = columns(line, 103, 158).strip() or columns(line, 1, 12).strip()
+    orbit.name = readable_name(line) or unpacked_designation(line)
     orbit.source = "MPC comet line"
     return orbit
 
@@ -120,48 +125,233 @@ def looks_like_comet(line: str) -> bool:
     return columns(line, 15, 18).isdigit() and columns(line, 19, 19) == " "
 
 
+# A packed epoch, and a number as the formats write one (no exponent, no letters): a header line of
+# titles has neither where an orbit line has them.
+PACKED_EPOCH = re.compile(r"[IJK]\d\d[1-9A-C][1-9A-V]")
+PLAIN_NUMBER = re.compile(r"[+-]?(\d+\.?\d*|\.\d+)")
+
+
+def plain_number(line: str, first: int, last: int) -> bool:
+    return PLAIN_NUMBER.fullmatch(columns(line, first, last).strip()) is not None
+
+
 def is_orbit_shaped(line: str) -> bool:
-    """Long enough for an orbit of either format: a title line is none."""
-    return len(line) >= 103 or (len(line) >= 79 and looks_like_comet(line))
+    """Whether the line has the fields of an orbit of either format where the format puts them: a
+    packed epoch, an eccentricity and a semi-major axis for a minor planet; a year of perihelion, a
+    perihelion distance and an eccentricity for a comet. A header or title line, however long, has
+    not."""
+    if looks_like_comet(line):
+        return len(line) >= 79 and plain_number(line, 31, 39) and plain_number(line, 42, 49)
+    return (len(line) >= 103 and PACKED_EPOCH.fullmatch(columns(line, 21, 25)) is not None and
+            plain_number(line, 71, 79) and plain_number(line, 93, 103))
+
+
+# Designations ------------------------------------------------------------------------------------------
+
+# The digits of packed numbers: 0-9, A-Z for 10-35, a-z for 36-61.
+BASE62 = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+CENTURIES = {"I": "18", "J": "19", "K": "20"}
+SURVEYS = {"PL": "P-L", "T1": "T-1", "T2": "T-2", "T3": "T-3"}
+
+
+def readable_name(line: str) -> str:
+    """The designation and name in the line's own columns ("(1) Ceres", "55P/Tempel-Tuttle"), or ""."""
+    return (columns(line, 103, 158) if looks_like_comet(line) else columns(line, 167, 194)).strip()
+
+
+def unpacked_number(packed: str) -> Optional[int]:
+    """The number of a packed minor planet number: 00001, A0345 (100345), ~0000 (620000); else None."""
+    if len(packed) == 5 and packed[0] == "~" and all(c in BASE62 for c in packed[1:]):
+        value = 0
+        for char in packed[1:]:
+            value = 62 * value + BASE62.index(char)
+        return 620000 + value
+    if len(packed) == 5 and packed[1:].isdigit() and packed[0] in BASE62:
+        return BASE62.index(packed[0]) * 10000 + int(packed[1:])
+    return None
+
+
+def unpacked_provisional(packed: str, comet: bool) -> Optional[str]:
+    """The provisional designation of its packed form: K21Q03L is 2021 QL3, PLS2040 is 2040 P-L, and for
+    a comet J95O010 is 1995 O1 (a last letter is a fragment: J94P01b is 1994 P1-B); else None."""
+    if len(packed) != 7:
+        return None
+    if packed[:2] in SURVEYS and packed[2] == "S" and packed[3:].isdigit():
+        return f"{packed[3:]} {SURVEYS[packed[:2]]}"
+    if packed[0] not in CENTURIES or not packed[1:3].isdigit() or not packed[3].isupper() or \
+            packed[4] not in BASE62[:36] or not packed[5].isdigit():
+        return None
+    year = CENTURIES[packed[0]] + packed[1:3]
+    count = BASE62.index(packed[4]) * 10 + int(packed[5])
+    if comet:
+        fragment = f"-{packed[6].upper()}" if packed[6].islower() else ""
+        return f"{year} {packed[3]}{count}{fragment}" if packed[6] == "0" or fragment else None
+    if not packed[6].isupper():
+        return None
+    return f"{year} {packed[3]}{packed[6]}{count or ''}"
+
+
+def unpacked_designation(line: str) -> str:
+    """The designation in the line's packed columns, unpacked: "(4)", "2021 QL3", "55P", "C/1995 O1";
+    the packed text where it has no known form."""
+    if looks_like_comet(line):
+        number, kind, provisional = columns(line, 1, 4).strip(), columns(line, 5, 5), columns(line, 6, 12).strip()
+        if number.isdigit():
+            return f"{int(number)}{kind}"
+        return f"{kind}/{unpacked_provisional(provisional, comet=True) or provisional}"
+    packed = columns(line, 1, 7).strip()
+    numbered = unpacked_number(packed)
+    if numbered is not None:
+        return f"({numbered})"
+    return unpacked_provisional(packed, comet=False) or packed
+
+
+def designations(line: str) -> Set[str]:
+    """Every whole form a user may give for the body of the line, folded for a case-blind comparison:
+    "(1) Ceres", "(1)", "1", "Ceres", "00001"; "55P/Tempel-Tuttle", "55P", "Tempel-Tuttle", "0055P";
+    "C/1995 O1 (Hale-Bopp)", "C/1995 O1", "1995 O1", "Hale-Bopp"."""
+    names = {readable_name(line), unpacked_designation(line),
+             columns(line, 1, 12 if looks_like_comet(line) else 7).strip()}
+    for name in list(names):
+        numbered = re.fullmatch(r"\((\d+)\)\s*(.*)", name)
+        if numbered:
+            names.update((f"({numbered[1]})", numbered[1], numbered[2]))
+        named = re.fullmatch(r"(.*?)\s*\(([^()]*)\)", name)
+        if named:
+            names.update(named.groups())
+    for name in list(names):
+        head, slash, tail = name.partition("/")
+        if slash and re.fullmatch(r"\d+[PDI]", head):
+            names.update((head, tail))
+        elif slash and head in ("C", "P", "D", "X", "I", "A"):
+            names.add(tail)
+    return {name.casefold() for name in names if name}
+
+
+# Reading a file --------------------------------------------------------------------------------------
+
+GZIP_MAGIC = b"\x1f\x8b"
+UTF8_BOM = b"\xef\xbb\xbf"
+
+# The candidates an ambiguous choice names, and how much of each name.
+LISTED = 5
+LISTED_NAME = 30
+
+
+class Rejoined:
+    """A stream that cannot go back, with its first bytes, read to see what it holds, put back in
+    front of the rest."""
+
+    def __init__(self, head: bytes, rest: BinaryIO) -> None:
+        self.head = head
+        self.rest = rest
+
+    def read(self, size: int = -1) -> bytes:
+        if self.head:
+            head, self.head = self.head, b""
+            return head
+        return self.rest.read(size)
+
+    def seekable(self) -> bool:
+        return False
+
+
+class Gunzipped:
+    """The uncompressed bytes of a gzip stream, read as they are asked for; a damaged or cut stream is
+    refused with the file's name."""
+
+    def __init__(self, stream: BinaryIO, name: str) -> None:
+        self.stream = gzip.GzipFile(fileobj=stream, mode="rb")
+        self.name = name
+
+    def read(self, size: int = -1) -> bytes:
+        try:
+            return self.stream.read(size)
+        except (EOFError, zlib.error, gzip.BadGzipFile) as error:
+            raise ElementsError(f"{self.name}: a damaged or incomplete gzip file ({error})") from None
+
+    def seekable(self) -> bool:
+        return False
+
+
+def uncompressed(stream: BinaryIO, name: str) -> BinaryIO:
+    """The stream, uncompressed as it is read when it starts with gzip's magic bytes."""
+    try:
+        position = stream.tell() if stream.seekable() else None
+        head = b""
+        while len(head) < len(GZIP_MAGIC):
+            chunk = stream.read(len(GZIP_MAGIC) - len(head))
+            if not chunk:
+                break
+            head += chunk
+        if position is not None:
+            stream.seek(position)
+    except OSError as error:
+        raise DataError(f"cannot read {name}: {error.strerror}") from None
+    whole = stream if position is not None else cast(BinaryIO, Rejoined(head, stream))
+    return cast(BinaryIO, Gunzipped(whole, name)) if head == GZIP_MAGIC else whole
 
 
 class Candidates:
-    """The first of the lines found so far, and their count."""
+    """The first few of the lines found so far, and their count."""
 
     def __init__(self) -> None:
-        self.first: Optional[Tuple[int, str]] = None
+        self.lines: List[Tuple[int, str]] = []
         self.count = 0
 
     def add(self, number: int, line: str) -> None:
-        if self.first is None:
-            self.first = (number, line)
+        if len(self.lines) < LISTED:
+            self.lines.append((number, line))
         self.count += 1
+
+    def listed(self) -> str:
+        """The first few, by name and line number, and how many more."""
+        names = ", ".join(f"{(readable_name(line) or unpacked_designation(line))[:LISTED_NAME]} (line {number})"
+                          for number, line in self.lines)
+        more = self.count - len(self.lines)
+        return names + (f" and {more} more" if more else "")
 
 
 def mpc_orbit(stream: BinaryIO, file_name: str, pick: Optional[str] = None) -> Orbit:
-    """The orbit of the one orbit line of an MPC file, or of the one that holds the text `pick`.
+    """The orbit of the one orbit line of an MPC file, or of the one the text `pick` names.
 
     Orbit lines are those after the row of dashes that ends MPCORB.DAT's header (if there is one), not
-    blank, and long enough for an orbit; a file without such a line offers all its lines, so that a
-    malformed orbit line is refused with its own fault."""
-    shaped, others = Candidates(), Candidates()
+    blank, and with the fields of an orbit (is_orbit_shaped); a file without such a line offers all its
+    lines, so that a malformed orbit line is refused with its own fault. The pick is compared without
+    regard to case: a line it names whole ("2P" for 2P/Encke, "ceres" or "(1)" for (1) Ceres) is taken
+    before lines that merely hold it (12P/Pons-Brooks holds "2P")."""
+    wanted = pick.strip().casefold() if pick is not None else None
+    whole, shaped, others = Candidates(), Candidates(), Candidates()
     dashes_seen = False
-    for number, raw, _ in lines(stream, file_name, MAX_LINE, MAX_BYTES, "file of orbits"):
+    for number, raw, _ in lines(uncompressed(stream, file_name), file_name, MAX_LINE, MAX_BYTES,
+                                "file of orbits"):
+        if number == 1 and raw.startswith(UTF8_BOM):
+            raw = raw[len(UTF8_BOM):]
         line = raw.decode("latin-1").rstrip("\r")
         if not dashes_seen and line.startswith("-----"):
             dashes_seen = True
-            shaped, others = Candidates(), Candidates()
+            whole, shaped, others = Candidates(), Candidates(), Candidates()
             continue
-        if not line.strip() or (pick is not None and pick not in line):
+        if not line.strip():
             continue
-        (shaped if is_orbit_shaped(line) else others).add(number, line)
-    found = shaped if shaped.count else others
-    if found.first is None:
+        holds = wanted is None or wanted in line.casefold()
+        # A line that neither holds the pick nor lacks its readable name (whose designation is then only
+        # packed in it, and is unpacked to be compared) cannot be the one.
+        if not holds and readable_name(line):
+            continue
+        orbit_shaped = is_orbit_shaped(line)
+        if wanted is not None and orbit_shaped and wanted in designations(line):
+            whole.add(number, line)
+        elif holds:
+            (shaped if orbit_shaped else others).add(number, line)
+    found = whole if whole.count else shaped if shaped.count else others
+    if not found.lines:
         raise ElementsError(f"{file_name}: no orbit line" + (f" holds {pick!r}" if pick else ""))
     if found.count > 1:
-        raise ElementsError(f"{file_name}: {found.count} orbit lines" +
-                            (f" hold {pick!r}" if pick else "") + "; choose one with --pick TEXT")
-    number, line = found.first
+        which = f" name {pick!r}" if found is whole else f" hold {pick!r}" if pick else ""
+        raise ElementsError(f"{file_name}: {found.count} orbit lines{which}: {found.listed()}; choose one "
+                            f"with --pick TEXT")
+    number, line = found.lines[0]
     where = f"{file_name}:{number}"
     if looks_like_comet(line):
         return comet_orbit(line, where)

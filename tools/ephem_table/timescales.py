@@ -1,0 +1,67 @@
+"""UTC from TDB: the dates of the table on the civil scale of clocks and observing logs.
+
+TDB is taken as TT: the two differ by periodic terms under 2 ms, far below the second to which dates
+are written. TT is TAI + 32.184 s exactly; TAI - UTC comes from ERFA's table of leap seconds
+(erfa.dat, python3-erfa), which also holds the drifting offsets of 1960 to 1971. A date after ERFA's
+last leap second assumes no other was added since.
+
+UTC began on 1960-01-01. Before it a date has no UTC, and its text is empty: universal time of earlier
+dates would be UT1 from a model of Delta T (TT - UT1), which is another scale and an estimate (to about a
+second around 1800, tens of seconds around 1600, several minutes in antiquity), and a column that holds
+UTC should never hold such an estimate under UTC's name.
+"""
+
+import math
+import warnings
+from typing import List, Optional, Sequence
+
+from .dates import LARGEST_JD
+
+try:
+    import erfa
+    import numpy
+    HAVE_ERFA = True
+except ImportError:  # python3-erfa is optional: without it the UTC dates are empty
+    HAVE_ERFA = False
+
+# 1960-01-01 00:00 UTC as a Julian date on the scale of the table: TAI - UTC was then
+# 1.4178180 s - 366 days * 0.0012960 s a day = 0.9434820 s, and TT - TAI is 32.184 s.
+FIRST_UTC_JD_TDB = 2436934.5 + (0.9434820 + 32.184) / 86400.0
+
+
+def utc_available() -> bool:
+    """Whether UTC can be told: ERFA is installed."""
+    return HAVE_ERFA
+
+
+def utc_dates(jds_tdb: Sequence[float]) -> List[str]:
+    """The UTC date and time, to the second, of each Julian date (TDB): "2000-01-01 11:58:56", with a
+    leap second written as 23:59:60; "" before 1960, for a value that is not a date, or without ERFA.
+    The dates are converted together, as arrays, so that a long table takes little time."""
+    texts = [""] * len(jds_tdb)
+    if not HAVE_ERFA or not texts:
+        return texts
+    tt = numpy.asarray(jds_tdb, dtype=float)
+    with numpy.errstate(invalid="ignore"):
+        defined = numpy.isfinite(tt) & (tt >= FIRST_UTC_JD_TDB) & (tt < LARGEST_JD)
+    indexes = numpy.flatnonzero(defined)
+    if not len(indexes):
+        return texts
+    with warnings.catch_warnings():
+        # ERFA calls a year more than five past its table "dubious": the leap seconds are then its last.
+        warnings.simplefilter("ignore", erfa.ErfaWarning)
+        tai1, tai2 = erfa.tttai(tt[indexes], 0.0)
+        utc1, utc2 = erfa.taiutc(tai1, tai2)
+        years, months, days, times = erfa.d2dtf("UTC", 0, utc1, utc2)
+    for index, year, month, day, time in zip(indexes.tolist(), years.tolist(), months.tolist(), days.tolist(),
+                                             times.tolist()):
+        hour, minute, second, _ = time
+        texts[index] = f"{year:04d}-{month:02d}-{day:02d} {hour:02d}:{minute:02d}:{second:02d}"
+    return texts
+
+
+def utc_date(jd_tdb: float) -> Optional[str]:
+    """The UTC date and time of one Julian date (TDB), or None where utc_dates gives ""."""
+    if not math.isfinite(jd_tdb):
+        return None
+    return utc_dates([jd_tdb])[0] or None

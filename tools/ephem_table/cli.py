@@ -8,12 +8,12 @@ import argparse
 import importlib.util
 import os
 import sys
-from typing import List, NoReturn, Optional
+from typing import List, NoReturn, Optional, Tuple
 
 from . import datos, elements, mpc, planets
 from .dates import DateError, date_or_jd, julian_date
 from .errors import DATA_STATUS, USAGE_STATUS, DataError, UsageError
-from .events import event_line, find_events
+from .events import UNTOLD_WITHOUT_OBSERVER, event_line, find_events
 from .files import open_input
 from .csvout import write_csv
 from .nan import NAN_CAUSES, NanSummary
@@ -191,11 +191,17 @@ def run_plot(args: argparse.Namespace) -> None:
         raise DataError("plotting needs matplotlib (the Debian package python3-matplotlib)")
     from .plot import plot_table
     title = args.title or default_title(args.table, table)
-    plot_table(table, args.output, title)
+    plot_table(table, args.output, title, table_datos(args, table)[0])
+
+
+def table_datos(args: argparse.Namespace, table: Table) -> Tuple[Optional[datos.Datos], str]:
+    """The DATOS.DAT that made the table (--datos, else the one beside it), or None and why."""
+    return datos.for_table(args.table, table, args.datos)
 
 
 def run_info(args: argparse.Namespace) -> None:
     table = load_table(args.table)
+    found, why = table_datos(args, table)
     out = sys.stdout
     out.write(f"{args.table}: {len(table)} rows\n")
     if len(table):
@@ -205,7 +211,9 @@ def run_info(args: argparse.Namespace) -> None:
     out.write(f"rows with NAN: {len(summary.rows)}" + (f" ({summary.where()})" if summary else "") + "\n")
     if summary:
         out.write("likely causes:\n" + "".join(f"  - {cause}\n" for cause in NAN_CAUSES))
-    events = find_events(table)
+    events = find_events(table, found)
+    if found is None and len(table) >= 3:
+        out.write(f"not told: {UNTOLD_WITHOUT_OBSERVER}, and {why}\n")
     if events:
         out.write("events:\n")
         for event in events:
@@ -246,12 +254,16 @@ def parser() -> argparse.ArgumentParser:
     d.set_defaults(run=run_datos)
 
     table_help = "the table (default ZEPO.DAT; - for standard input)"
+    datos_help = ("the DATOS.DAT that made the table (default: the one beside the table, if it describes it): "
+                  "the observer's orbit gives the Sun's place for oppositions, conjunctions and greatest "
+                  "elongations, its notes the magnitude parameters")
     c = commands.add_parser("csv", help="write the table as CSV to standard output",
                             description="Writes the table as CSV to standard output: a comment line "
                                         "stating the frame and time scale, a header row, one record "
                                         "a row. Rows holding NAN are written and warned about on "
                                         "standard error.")
     c.add_argument("table", nargs="?", default="ZEPO.DAT", help=table_help)
+    c.add_argument("--datos", metavar="FILE", help=datos_help)
     c.set_defaults(run=run_csv)
 
     g = commands.add_parser("plot", help="draw the sky track, distances, illumination and events",
@@ -268,12 +280,14 @@ def parser() -> argparse.ArgumentParser:
     g.add_argument("--title", help="the title (default: the body's name from the DATOS.DAT beside the "
                                    "table when ephem-table datos wrote it and it is a regular file of at "
                                    "most 64 KiB, else the file name)")
+    g.add_argument("--datos", metavar="FILE", help=datos_help)
     g.set_defaults(run=run_plot)
 
     i = commands.add_parser("info", help="rows, span, NAN rows and events of a table",
                             description="Prints the number of rows, the span in dates (TDB), the rows "
                                         "holding NAN with their likely causes, and the events.")
     i.add_argument("table", nargs="?", default="ZEPO.DAT", help=table_help)
+    i.add_argument("--datos", metavar="FILE", help=datos_help)
     i.set_defaults(run=run_info)
     return p
 

@@ -9,8 +9,9 @@ seconds. NAN and INF values leave gaps.
 import io
 import math
 import os
-from typing import Any, Callable, List, Set, Tuple
+from typing import Any, Callable, List, Optional, Set, Tuple
 
+from .datos import Datos
 from .dates import FIRST_GREGORIAN_DAY, LARGEST_JD, calendar_day
 from .errors import DataError
 from .events import Event, event_line, find_events, unwrapped_ra
@@ -35,7 +36,8 @@ LABELLED_EVENTS = 40
 
 # Short marks for the events on the time axes.
 EVENT_MARKS = {"opposition": "opp", "conjunction": "conj", "inferior conjunction": "inf conj",
-               "greatest elongation": "gr elong", "least elongation": "least elong",
+               "superior conjunction": "sup conj", "greatest elongation east": "gr elong E",
+               "greatest elongation west": "gr elong W", "perihelion": "perih", "aphelion": "aph",
                "closest approach": "closest", "stationary, retrograde begins": "stat",
                "stationary, direct again": "stat"}
 
@@ -222,7 +224,7 @@ def image_format(output: str) -> str:
     return fmt
 
 
-def plot_table(table: Table, output: str, title: str) -> None:
+def plot_table(table: Table, output: str, title: str, datos: Optional[Datos] = None) -> None:
     """Draws the sky track, the distances and the illumination against the date, marks the events and
     lists them, and writes the figure to `output` (files.write_output; its format follows the suffix)."""
     fmt = image_format(output)
@@ -233,7 +235,7 @@ def plot_table(table: Table, output: str, title: str) -> None:
     import numpy
 
     times = drawn(table, "jd_tdb")
-    events = find_events(table)
+    events = find_events(table, datos)
 
     lines = [event_line(e, scale=False) for e in events] or ["no events in these rows"]
     if len(lines) > 24:

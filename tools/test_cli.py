@@ -31,9 +31,9 @@ class CommandsTest(unittest.TestCase):
         self.assertEqual(tuple(records[0]), csvout.CSV_HEADER)
         self.assertEqual(records[1], ["2451545.0", "2000-01-01 12:00:00", "22.0352961", "22:02:07.07",
                                       "-13.1786492", "-13:10:43.1", "1.39115922", "1.84956441",
-                                      "47.6050457", "31.4665953", "0.926472324"])
+                                      "47.6050457", "31.4665953", "0.926472324", ""])
         self.assertEqual(records[2], ["2451545.0", "2000-01-01 12:00:00", "NaN", "", "NaN", "", "1.0",
-                                      "0.0", "NaN", "NaN", "NaN"])
+                                      "0.0", "NaN", "NaN", "NaN", ""])
         self.assertEqual((records[3][2:4], records[3][8]), (["inf", ""], "-inf"))
         self.assertEqual(len(records), 4)
 

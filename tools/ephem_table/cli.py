@@ -6,11 +6,12 @@ for a bad command line (errors.UsageError); warnings and notes about a table go 
 
 import argparse
 import importlib.util
+import math
 import os
 import sys
-from typing import List, NoReturn, Optional, Tuple
+from typing import List, NoReturn, Optional, TextIO, Tuple
 
-from . import datos, elements, mpc, planets
+from . import datos, elements, magnitudes, mpc, planets
 from .dates import DateError, date_or_jd, julian_date
 from .errors import DATA_STATUS, USAGE_STATUS, DataError, UsageError
 from .events import UNTOLD_WITHOUT_OBSERVER, event_line, find_events
@@ -157,7 +158,12 @@ def warn_nan(table: Table) -> NanSummary:
 
 def run_csv(args: argparse.Namespace) -> None:
     table = load_table(args.table)
-    write_csv(table, sys.stdout)
+    found, why = magnitudes.table_magnitudes(table, *table_datos(args, table))
+    if found is not None:
+        note = found.label + "".join(f"; empty in {reason}" for reason in found.empty)
+        write_csv(table, sys.stdout, found.values, note)
+    else:
+        write_csv(table, sys.stdout, None, f"empty: {why}")
     sys.stdout.flush()
     warn_nan(table)
 
@@ -199,6 +205,25 @@ def table_datos(args: argparse.Namespace, table: Table) -> Tuple[Optional[datos.
     return datos.for_table(args.table, table, args.datos)
 
 
+def write_magnitudes(out: TextIO, table: Table, found: Optional[datos.Datos], why: str) -> None:
+    """The formula, the brightest row, and why rows have none."""
+    computed, why = magnitudes.table_magnitudes(table, found, why)
+    if computed is None:
+        out.write(f"magnitude: none, {why}\n")
+        return
+    out.write(f"magnitude: {computed.label}\n")
+    values = computed.values
+    rows = [k for k in range(len(values)) if math.isfinite(values[k])]
+    if rows:
+        brightest = min(rows, key=lambda k: values[k])
+        out.write(f"brightest: V {values[brightest]:.2f} on {date_or_jd(table[brightest].jd_tdb)} TDB "
+                  f"(the brightest row)\n")
+    for reason in computed.empty:
+        out.write(f"  no magnitude in {reason}\n")
+    for remark in computed.remarks:
+        out.write(f"  {remark}\n")
+
+
 def run_info(args: argparse.Namespace) -> None:
     table = load_table(args.table)
     found, why = table_datos(args, table)
@@ -211,6 +236,7 @@ def run_info(args: argparse.Namespace) -> None:
     out.write(f"rows with NAN: {len(summary.rows)}" + (f" ({summary.where()})" if summary else "") + "\n")
     if summary:
         out.write("likely causes:\n" + "".join(f"  - {cause}\n" for cause in NAN_CAUSES))
+    write_magnitudes(out, table, found, why)
     events = find_events(table, found)
     if found is None and len(table) >= 3:
         out.write(f"not told: {UNTOLD_WITHOUT_OBSERVER}, and {why}\n")

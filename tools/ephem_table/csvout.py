@@ -3,14 +3,14 @@ dates (TDB) and sexagesimal angles."""
 
 import csv
 import math
-from typing import Iterable, TextIO, Tuple
+from typing import Iterable, Optional, Sequence, TextIO, Tuple
 
 from .dates import calendar_date
 from .row import Row
 
 CSV_HEADER = ("julian_date_tdb", "date_tdb", "ra_hours", "ra_hms", "dec_degrees", "dec_dms",
               "sun_distance_au", "observer_distance_au", "elongation_deg", "phase_angle_deg",
-              "illuminated_fraction")
+              "illuminated_fraction", "v_mag")
 
 # The first line of the CSV: what the places are. Without a comma it is a row of one cell for a
 # spreadsheet, and readers of CSV that know comments (comment="#") skip it.
@@ -61,17 +61,25 @@ def number_text(value: float) -> str:
     return repr(value)
 
 
-def csv_record(row: Row) -> Tuple[str, ...]:
+def magnitude_text(value: float) -> str:
+    """A magnitude to a hundredth, as formulas fitted to a few hundredths give it; "" where none."""
+    return f"{value:.2f}" if math.isfinite(value) else ""
+
+
+def csv_record(row: Row, v_mag: float = math.nan) -> Tuple[str, ...]:
     return (number_text(row.jd_tdb), calendar_date(row.jd_tdb), number_text(row.ra_hours),
             hours_hms(row.ra_hours), number_text(row.dec_deg), degrees_dms(row.dec_deg),
             number_text(row.sun_distance_au), number_text(row.observer_distance_au),
             number_text(row.elongation_deg), number_text(row.phase_angle_deg),
-            number_text(row.illuminated_fraction))
+            number_text(row.illuminated_fraction), magnitude_text(v_mag))
 
 
-def write_csv(rows: Iterable[Row], out: TextIO) -> None:
-    out.write(CSV_FRAME_NOTE + "\n")
+def write_csv(rows: Iterable[Row], out: TextIO, magnitudes: Optional[Sequence[float]] = None,
+              magnitude_note: str = "") -> None:
+    """The CSV of the rows; v_mag from `magnitudes`, a value a row (empty where NAN or without them),
+    and what it is said after the frame in the first line."""
+    out.write(CSV_FRAME_NOTE + (f"; v_mag: {magnitude_note}" if magnitude_note else "") + "\n")
     writer = csv.writer(out, lineterminator="\n")
     writer.writerow(CSV_HEADER)
-    for row in rows:
-        writer.writerow(csv_record(row))
+    for k, row in enumerate(rows):
+        writer.writerow(csv_record(row, magnitudes[k] if magnitudes is not None else math.nan))

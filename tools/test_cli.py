@@ -10,7 +10,7 @@ import subprocess
 import sys
 import tempfile
 import unittest
-from typing import Dict, List, Optional, Tuple
+from typing import Any, Dict, List, Optional, Tuple
 
 from testing import EXAMPLES, MARS_TABLE, NAN_ROW, ONE_LINE_ROW, SCRIPT, TOOLS, TWO_LINE_ROW, run_tool
 from ephem_table import csvout
@@ -69,7 +69,7 @@ class CommandsTest(unittest.TestCase):
     def test_info_takes_the_sun_and_the_magnitudes_from_the_datos_that_made_the_table(self):
         venus, mars = EXAMPLES / "venus", EXAMPLES / "mars"
         untold = "not told: oppositions, conjunctions and greatest elongations need the Sun's place"
-        cases: List[Tuple[Optional[pathlib.Path], Optional[pathlib.Path], int, List[str], List[str]]] = [
+        cases: List[Tuple[Optional[pathlib.Path], Any, int, List[str], List[str]]] = [
             # (DATOS.DAT beside the table, --datos, status, in the output, not in it)
             (venus, None, 0, ["greatest elongation east: elongation 47.1 deg, evening sky",
                               "magnitude: none, the DATOS.DAT holds no magnitude parameters"], [untold]),
@@ -80,13 +80,20 @@ class CommandsTest(unittest.TestCase):
             (mars, None, 0, [untold, "./DATOS.DAT does not describe the table: its orbits put the body 2.11 AU from "
                              "the place of the row of JD 2451545.0 (name the one that made it with --datos)"], []),
             (None, mars, 1, ["does not describe the table: its orbits put the body"], []),
+            (None, "hyperbolic", 1, ["hyperbolic.dat: does not describe the table: its orbits are no ellipses"], []),
         ]
         for beside, given, status, present, absent in cases:
             with self.subTest(beside=beside, given=given), tempfile.TemporaryDirectory() as tmp:
                 shutil.copy(venus / "ZEPO.expected", pathlib.Path(tmp, "ZEPO.DAT"))
                 if beside:
                     shutil.copy(beside / "DATOS.DAT", pathlib.Path(tmp, "DATOS.DAT"))
-                done = run_tool("info", *(["--datos", str(given / "DATOS.DAT")] if given else []), cwd=tmp)
+                if given == "hyperbolic":
+                    words = (venus / "DATOS.DAT").read_text().split(" ", 2)
+                    pathlib.Path(tmp, "hyperbolic.dat").write_text(" ".join([words[0], "1.5", words[2]]))
+                    given = pathlib.Path(tmp, "hyperbolic.dat")
+                else:
+                    given = given and given / "DATOS.DAT"
+                done = run_tool("info", *(["--datos", str(given)] if given else []), cwd=tmp)
                 self.assertEqual(done.returncode, status, done.stderr)
                 for text in present:
                     self.assertIn(text, done.stdout + done.stderr)

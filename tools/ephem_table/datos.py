@@ -158,6 +158,10 @@ def for_table(table_path: str, table: Table, given: Optional[str] = None) -> Tup
 def describes(found: Datos, table: Table) -> str:
     """"" when the DATOS.DAT gives the table's first row (start time, place and distances), else what
     differs."""
+    try:
+        target, observer = kepler.Orbiter(found.target), kepler.Orbiter(found.observer)
+    except ValueError:
+        return "does not describe the table: its orbits are no ellipses that the two-body model moves"
     if not len(table):
         return ""
     first = table[0]
@@ -169,11 +173,8 @@ def describes(found: Datos, table: Table) -> str:
         if not (0.0 <= row.ra_hours <= 24.0 and abs(row.dec_deg) <= 90.0 and
                 all(math.isfinite(v) for v in row)):
             continue
-        try:
-            body, _ = kepler.Orbiter(found.target).position(row.jd_tdb)
-            eye, _ = kepler.Orbiter(found.observer).position(row.jd_tdb)
-        except (ValueError, ZeroDivisionError, OverflowError):
-            return "does not describe the table: its orbits cannot be moved"
+        body, _ = target.position(row.jd_tdb)
+        eye, _ = observer.position(row.jd_tdb)
         seen = kepler.equatorial(kepler.difference(body, eye))
         off = kepler.norm(kepler.difference(seen, kepler.from_place(row.ra_hours, row.dec_deg,
                                                                     row.observer_distance_au)))

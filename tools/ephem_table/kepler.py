@@ -26,6 +26,10 @@ class Orbiter:
     """An orbit ready to be moved: its mean motion and the turn from its plane to the ecliptic."""
 
     def __init__(self, orbit: Orbit) -> None:
+        """Refuses (ValueError) an orbit that is no ellipse the model moves."""
+        if not (0.0 < orbit.a < math.inf and 0.0 <= orbit.e < 1.0 and orbit.m > -1.0 and
+                all(math.isfinite(v) for v in orbit.values())):
+            raise ValueError("not an elliptic orbit")
         self.a, self.e, self.epoch = orbit.a, orbit.e, orbit.epoch
         self.mean_anomaly = math.radians(orbit.M)
         self.mean_motion = GAUSS_K * math.sqrt(1.0 + orbit.m) / orbit.a ** 1.5

@@ -63,7 +63,8 @@ the number of rows (one a day). TARGET is one of:
                       --pick TEXT chooses the line that holds TEXT ("(1) Ceres")
   elements            a= e= i= om= w= M= epoch=   (AU, degrees, epoch as a date or Julian date),
                       or q= T= in place of a= M= epoch= (perihelion distance and time); m= adds a
-                      mass in solar masses
+                      mass in solar masses; H= and G= (default 0.15) the magnitude parameters of
+                      the H, G system
 
 Angles are referred to the ecliptic and equinox of J2000; i is the inclination, om the longitude of
 the ascending node, w the argument of perihelion, M the mean anomaly at the epoch. ephem's model has
@@ -78,7 +79,9 @@ orbit around the Sun:
 The observer is the Earth-Moon barycentre from the planetary table at the start date, unless
 --observer gives another source in the same forms (quote elements as one argument).
 
-Each line of DATOS.DAT ends with a note that ephem skips; `plot` takes the body's name from it.
+Each line of DATOS.DAT ends with a note that ephem skips; `plot` takes the body's name from it, and
+`csv`, `info` and `plot` the magnitude parameters of the source (H and G of an MPC line, H and the slope
+of a comet's line, a planet's name).
 """
 
 DATOS_EPILOG = """\
@@ -286,8 +289,9 @@ def parser() -> argparse.ArgumentParser:
     c = commands.add_parser("csv", help="write the table as CSV to standard output",
                             description="Writes the table as CSV to standard output: a comment line "
                                         "stating the frame and time scale, a header row, one record "
-                                        "a row. Rows holding NAN are written and warned about on "
-                                        "standard error.")
+                                        "a row, the visual magnitude last (v_mag, empty where there is "
+                                        "none; the comment line says why). Rows holding NAN are written "
+                                        "and warned about on standard error.")
     c.add_argument("table", nargs="?", default="ZEPO.DAT", help=table_help)
     c.add_argument("--datos", metavar="FILE", help=datos_help)
     c.set_defaults(run=run_csv)
@@ -311,7 +315,13 @@ def parser() -> argparse.ArgumentParser:
 
     i = commands.add_parser("info", help="rows, span, NAN rows and events of a table",
                             description="Prints the number of rows, the span in dates (TDB), the rows "
-                                        "holding NAN with their likely causes, and the events.")
+                                        "holding NAN with their likely causes, the visual magnitude's "
+                                        "formula and brightest row, and the events: oppositions and "
+                                        "conjunctions (by the longitudes of the body and the Sun), "
+                                        "greatest elongations east or west, perihelia and aphelia, "
+                                        "closest approaches, stationary points in right ascension. The "
+                                        "Sun's place and the magnitude parameters come from the DATOS.DAT "
+                                        "that made the table (--datos).")
     i.add_argument("table", nargs="?", default="ZEPO.DAT", help=table_help)
     i.add_argument("--datos", metavar="FILE", help=datos_help)
     i.set_defaults(run=run_info)

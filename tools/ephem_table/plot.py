@@ -40,6 +40,8 @@ EVENT_MARKS = {"opposition": "opp", "conjunction": "conj", "inferior conjunction
                "greatest elongation west": "gr elong W", "perihelion": "perih", "aphelion": "aph",
                "closest approach": "closest", "stationary, retrograde begins": "stat",
                "stationary, direct again": "stat"}
+# The events marked on the distances rather than on the angles.
+DISTANCE_KINDS = {"closest approach", "perihelion", "aphelion"}
 
 Array = Any  # a numpy array of doubles
 
@@ -264,7 +266,7 @@ def plot_table(table: Table, output: str, title: str, datos: Optional[Datos] = N
     far.legend(loc="best", fontsize=7)
     finite_x = x[numpy.isfinite(x)]
     span = float(finite_x.max() - finite_x.min()) if len(finite_x) else 0.0
-    mark_events(far, events, x_of, {"closest approach"}, span)
+    mark_events(far, events, x_of, DISTANCE_KINDS, span)
 
     light = fig.add_subplot(grid[2], sharex=far)
     curve(light, "elongation_deg", color="tab:orange", label="elongation")
@@ -285,7 +287,7 @@ def plot_table(table: Table, output: str, title: str, datos: Optional[Datos] = N
     light.legend(handles[0] + more[0], handles[1] + more[1], loc="upper center",
                  bbox_to_anchor=(0.5, -0.2), ncol=3, fontsize=7)
     light.set_title("elongation, phase angle and illuminated fraction", fontsize=10)
-    mark_events(light, events, x_of, set(EVENT_MARKS) - {"closest approach"}, span)
+    mark_events(light, events, x_of, set(EVENT_MARKS) - DISTANCE_KINDS, span)
 
     label_times: List[float] = []
     if dates:

@@ -355,6 +355,8 @@ class ModelEventsTest(unittest.TestCase):
         self.assertEqual([e[1] for e in ours], [e[1] for e in expected])
         angle, distance = TABLE_ERRORS[planet]
         emb_angle, emb_distance = TABLE_ERRORS["emb"]
+        print(f"{planet} against ERFA: {len(ours)} events, largest time difference "
+              f"{max(abs(a[0] - b[0]) for a, b in zip(ours, expected)) * 1440.0:.0f} min", file=sys.stderr)
         for (t, kind, value, _, _), (t_erfa, _, v_erfa, _) in zip(ours, expected):
             q = geometry.quantities([t_erfa - 0.01, t_erfa, t_erfa + 0.01])
             # The largest error of the direction from the observer, radians.

@@ -10,9 +10,9 @@ import subprocess
 import sys
 import tempfile
 import unittest
-from typing import Dict, List, Tuple
+from typing import Any, Dict, List, Optional, Tuple
 
-from testing import MARS_TABLE, NAN_ROW, ONE_LINE_ROW, SCRIPT, TOOLS, TWO_LINE_ROW, run_tool
+from testing import EXAMPLES, MARS_TABLE, NAN_ROW, ONE_LINE_ROW, SCRIPT, TOOLS, TWO_LINE_ROW, run_tool
 from ephem_table import csvout
 
 
@@ -32,9 +32,9 @@ class CommandsTest(unittest.TestCase):
         # UTC beside TDB: 64.184 s earlier in 2000 (TAI - UTC 32 s, TT - TAI 32.184 s).
         self.assertEqual(records[1], ["2451545.0", "2000-01-01 12:00:00", "2000-01-01 11:58:56", "22.0352961",
                                       "22:02:07.07", "-13.1786492", "-13:10:43.1", "1.39115922", "1.84956441",
-                                      "47.6050457", "31.4665953", "0.926472324"])
+                                      "47.6050457", "31.4665953", "0.926472324", ""])
         self.assertEqual(records[2], ["2451545.0", "2000-01-01 12:00:00", "2000-01-01 11:58:56", "NaN", "", "NaN",
-                                      "", "1.0", "0.0", "NaN", "NaN", "NaN"])
+                                      "", "1.0", "0.0", "NaN", "NaN", "NaN", ""])
         self.assertEqual((records[3][3:5], records[3][9]), (["inf", ""], "-inf"))
         self.assertEqual(len(records), 4)
 
@@ -88,6 +88,40 @@ class CommandsTest(unittest.TestCase):
         self.assertIn("rows with NAN: 1 (in right ascension, declination, elongation", done.stdout)
         self.assertIn("observer distance 0", done.stdout)
         self.assertIn("warning: ZEPO.DAT: 1 of 2 rows hold NAN", done.stderr)
+
+    def test_info_takes_the_sun_and_the_magnitudes_from_the_datos_that_made_the_table(self):
+        venus, mars = EXAMPLES / "venus", EXAMPLES / "mars"
+        untold = "not told: oppositions, conjunctions and greatest elongations need the Sun's place"
+        cases: List[Tuple[Optional[pathlib.Path], Any, int, List[str], List[str]]] = [
+            # (DATOS.DAT beside the table, --datos, status, in the output, not in it)
+            (venus, None, 0, ["greatest elongation east: elongation 47.1 deg, evening sky",
+                              "magnitude: none, the DATOS.DAT holds no magnitude parameters"], [untold]),
+            (None, None, 0, [untold + ", from the observer's orbit in the DATOS.DAT that made the table, and there "
+                             "is no ./DATOS.DAT beside the table (name one with --datos)"], ["greatest elongation east"]),
+            (None, venus, 0, ["inferior conjunction: elongation 8.0 deg"], [untold]),
+            # Mars's DATOS.DAT starts where Venus's does: its orbits tell it apart.
+            (mars, None, 0, [untold, "./DATOS.DAT does not describe the table: its orbits put the body 2.11 AU from "
+                             "the place of the row of JD 2451545.0 (name the one that made it with --datos)"], []),
+            (None, mars, 1, ["does not describe the table: its orbits put the body"], []),
+            (None, "hyperbolic", 1, ["hyperbolic.dat: does not describe the table: its orbits are no ellipses"], []),
+        ]
+        for beside, given, status, present, absent in cases:
+            with self.subTest(beside=beside, given=given), tempfile.TemporaryDirectory() as tmp:
+                shutil.copy(venus / "ZEPO.expected", pathlib.Path(tmp, "ZEPO.DAT"))
+                if beside:
+                    shutil.copy(beside / "DATOS.DAT", pathlib.Path(tmp, "DATOS.DAT"))
+                if given == "hyperbolic":
+                    words = (venus / "DATOS.DAT").read_text().split(" ", 2)
+                    pathlib.Path(tmp, "hyperbolic.dat").write_text(" ".join([words[0], "1.5", words[2]]))
+                    given = pathlib.Path(tmp, "hyperbolic.dat")
+                else:
+                    given = given and given / "DATOS.DAT"
+                done = run_tool("info", *(["--datos", str(given)] if given else []), cwd=tmp)
+                self.assertEqual(done.returncode, status, done.stderr)
+                for text in present:
+                    self.assertIn(text, done.stdout + done.stderr)
+                for text in absent:
+                    self.assertNotIn(text, done.stdout)
 
     def test_installed_script_finds_its_package(self):
         # cmake --install puts the script in bin/ and the package in share/ephem/.

@@ -3,8 +3,9 @@
 import pathlib
 import tempfile
 import unittest
+from typing import Any, List, Tuple
 
-from testing import CERES_LINE, EXAMPLES, run_tool
+from testing import CERES_LINE, COMET_LINE, EXAMPLES, run_tool
 from ephem_table import datos, elements, mpc
 
 PLAIN = ("2.5 0.1 10.0 70.0 80.0 60.0 100.0 0.0\n"
@@ -63,6 +64,39 @@ class ReadDatosTest(unittest.TestCase):
                          (target.values(), observer.values(), 2459800.5, 500))
         self.assertEqual(found.target_name(), "(1) Ceres")
         self.assertEqual(found.notes[2], "start: JD (TDB) 2022-08-09 00:00:00")
+
+    def test_the_magnitude_parameters_of_each_source_are_kept_in_the_note(self):
+        ceres = CERES_LINE.read_text()
+        comet = COMET_LINE.read_text()
+        cases: List[Tuple[List[str], str, Any]] = [
+            # (TARGET, the end of the target's note, its parameters read back)
+            ([str(CERES_LINE)], "a e i w om M epoch m", None),
+            (["minor.mpc"], "; magnitude: minor planet H=3.34 G=0.12", ("minor planet", 3.34, 0.12)),
+            (["blank-g.mpc"], "; magnitude: minor planet H=10.5 G=0.15", ("minor planet", 10.5, 0.15)),
+            (["comet.mpc"], "; magnitude: comet H=8.0 G=4.0", ("comet", 8.0, 4.0)),
+            (["jupiter"], "; magnitude: planet Jupiter", ("planet", "Jupiter")),
+            (["a=2.77", "e=0.08", "i=10", "om=80", "w=73", "M=334", "epoch=2022-08-09", "H=3.3"],
+             "; magnitude: minor planet H=3.3 G=0.15", ("minor planet", 3.3, 0.15)),
+            (["a=2.77", "e=0.08", "i=10", "om=80", "w=73", "M=334", "epoch=2022-08-09", "H=3.3", "G=-0.05"],
+             "; magnitude: minor planet H=3.3 G=-0.05", ("minor planet", 3.3, -0.05)),
+        ]
+        with tempfile.TemporaryDirectory() as tmp:
+            pathlib.Path(tmp, "minor.mpc").write_text(ceres[:8] + " 3.34  0.12" + ceres[19:])
+            pathlib.Path(tmp, "blank-g.mpc").write_text(ceres[:8] + "10.5       " + ceres[19:])
+            pathlib.Path(tmp, "comet.mpc").write_text(comet[:91] + " 8.0  4.0" + comet[100:])
+            for target, note_end, expected in cases:
+                with self.subTest(target=target[-1]):
+                    done = run_tool("datos", *target, "--start", "2022-08-09", "--rows", "5", "-o", "-",
+                                    cwd=tmp)
+                    self.assertEqual(done.returncode, 0, done.stderr)
+                    found = datos.parse_datos(done.stdout)
+                    self.assertTrue(found.notes[0].endswith(note_end), found.notes[0])
+                    photometry = found.photometry()
+                    self.assertEqual(photometry and (photometry[:3] if photometry.kind != "planet" else
+                                                     (photometry.kind, photometry.planet)), expected)
+                    # The name before the parameters is read as before.
+                    self.assertEqual(found.target_name(), {"comet.mpc": "55P/Tempel-Tuttle", "jupiter": "Jupiter"}.get(
+                        target[0], "" if "=" in target[0] else "(1) Ceres"))
 
     def test_the_shipped_example_is_what_the_generator_writes(self):
         # The command in examples/ceres-mpc/SOURCE.md; the example's table is checked by the C++ tests.

@@ -66,6 +66,8 @@ class RefusalTest(unittest.TestCase):
             "encke.mpc": "\n".join((comet_line(2, "2P/Encke", "0.847100"),
                                     comet_line(12, "12P/Pons-Brooks", "0.954500"),
                                     comet_line(2, "2P/Encke", "0.847200"))),
+            "magnitude.mpc": ceres[:8] + " 3,34  0.12" + ceres[19:],
+            "slope.mpc": comet[:91] + " 8.0  4.x" + comet[100:],
         }
         cases = [
             # (arguments, status, start of the message after "ephem-table ...: ")
@@ -120,6 +122,10 @@ class RefusalTest(unittest.TestCase):
             (["inside.mpc"], 1, "inside.mpc:1: the perihelion distance q = a (1 - e) = 0.004 AU is inside the Sun"),
             (["endless.mpc"], 1, "endless.mpc:1: a line longer than 1000 characters, which no file of orbits holds"),
             (["ceres.mcp"], 2, "target: 'ceres.mcp' is neither a planet"),
+            (["magnitude.mpc"], 1, "magnitude.mpc:1: columns 9-13 (absolute magnitude H): '3,34' is not a number"),
+            (["slope.mpc"], 1, "slope.mpc:1: columns 97-100 (slope parameter G): '4.x' is not a number"),
+            (ELEMENTS_OK + ["G=0.2"], 2, "target: G= needs H="),
+            (ELEMENTS_OK + ["H=inf"], 2, "target: H=inf is not a finite number"),
             (["mars", "--observer", "a=1 e=-0.1 i=0 om=0 w=0 M=0 epoch=2451545"], 2, "--observer: elements: e = -0.1"),
         ]
         with tempfile.TemporaryDirectory() as tmp:

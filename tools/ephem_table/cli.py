@@ -7,14 +7,15 @@ for a bad command line (errors.UsageError); warnings and notes about a table go 
 import argparse
 import importlib.util
 import io
+import math
 import os
 import sys
 from typing import List, NoReturn, Optional, TextIO, Tuple
 
-from . import __version__, datos, elements, mpc, planets
+from . import __version__, datos, elements, magnitudes, mpc, planets
 from .dates import DATE_FORMS, DateError, date_or_jd, julian_date
 from .errors import DATA_STATUS, USAGE_STATUS, DataError, UsageError
-from .events import event_line, find_events
+from .events import UNTOLD_WITHOUT_OBSERVER, event_line, find_events
 from .files import open_input, write_output
 from .csvout import write_csv
 from .nan import NAN_CAUSES, NanSummary
@@ -71,8 +72,9 @@ the number of rows (one a day). TARGET is one of:
                       is never taken for an orbit
   elements            a= e= i= om= w= M= epoch=   (AU, degrees, epoch as a date or Julian date),
                       or q= T= in place of a= M= epoch= (perihelion distance and time, as
-                      1998-02-28.0977 or a date and time); m= adds a mass in solar masses; as
-                      separate words or one quoted word
+                      1998-02-28.0977 or a date and time); m= adds a mass in solar masses; H= and
+                      G= (default 0.15) the magnitude parameters of the H, G system; as separate
+                      words or one quoted word
 
 Angles are referred to the ecliptic and equinox of J2000; i is the inclination, om the longitude of
 the ascending node, w the argument of perihelion, M the mean anomaly at the epoch. ephem's model has
@@ -91,7 +93,9 @@ word after it that is not an element). Target and observer must be different orb
 Warned about: rows more than 2 years from the epoch of elements (the planets' pulls move a two-body
 orbit by arcminutes within 2 years, more beyond), a planet's rows past 2050, where its table ends.
 
-Each line of DATOS.DAT ends with a note that ephem skips; `plot` takes the body's name from it.
+Each line of DATOS.DAT ends with a note that ephem skips; `plot` takes the body's name from it, and
+`csv`, `info` and `plot` the magnitude parameters of the source (H and G of an MPC line, H and the slope
+of a comet's line, a planet's name).
 """
 
 DATOS_EPILOG = """\
@@ -237,7 +241,7 @@ def warn_no_utc() -> None:
 def run_csv(args: argparse.Namespace) -> None:
     table = load_table(args.table)
     warn_no_utc()
-    write_csv(table, sys.stdout)
+    write_table_csv(table, sys.stdout, *table_datos(args.table, table, args.datos))
     sys.stdout.flush()
     warn_nan(table)
 
@@ -267,28 +271,66 @@ def run_plot(args: argparse.Namespace) -> None:
     table = load_table(args.table)
     if not len(table):
         raise DataError(f"{args.table}: the table has no rows to plot")
-    draw(args.table, table, args.output, args.title, warn_nan(table))
+    draw(args.table, table, args.output, args.title, warn_nan(table), table_datos(args.table, table, args.datos)[0])
 
 
-def draw(table_path: str, table: Table, output: str, title: Optional[str], summary: NanSummary) -> None:
-    """The plot of a table whose NAN rows have been warned about (summary)."""
+def draw(table_path: str, table: Table, output: str, title: Optional[str], summary: NanSummary,
+         found: Optional[datos.Datos]) -> None:
+    """The plot of a table whose NAN rows have been warned about (summary); found is the DATOS.DAT that
+    made it, or None."""
     if not any(0.0 <= row.ra_hours <= 24.0 and abs(row.dec_deg) <= 90.0 for row in table):
         raise DataError(f"{table_path}: no row has a place on the sky (every right ascension or "
                         f"declination is NAN, INF or out of its range), nothing to plot" +
                         ("" if not summary else "; see the warning above for the likely causes"))
     check_plotting()
     from .plot import plot_table
-    plot_table(table, output, title or default_title(table_path, table))
+    plot_table(table, output, title or default_title(table_path, table), found)
+
+
+def table_datos(table_path: str, table: Table, named: Optional[str]) -> Tuple[Optional[datos.Datos], str]:
+    """The DATOS.DAT that made the table (named by --datos, else the one beside it), or None and why."""
+    return datos.for_table(table_path, table, named)
+
+
+def write_table_csv(table: Table, out: TextIO, found: Optional[datos.Datos], why: str) -> None:
+    """The CSV of a table, with the visual magnitudes from the DATOS.DAT that made it (found), or an empty
+    column and why."""
+    computed, why = magnitudes.table_magnitudes(table, found, why)
+    if computed is not None:
+        note = computed.label + "".join(f"; empty in {reason}" for reason in computed.empty)
+        write_csv(table, out, computed.values, note)
+    else:
+        write_csv(table, out, None, f"empty: {why}")
+
+
+def write_magnitudes(out: TextIO, table: Table, found: Optional[datos.Datos], why: str) -> None:
+    """The formula, the brightest row, and why rows have none."""
+    computed, why = magnitudes.table_magnitudes(table, found, why)
+    if computed is None:
+        out.write(f"magnitude: none, {why}\n")
+        return
+    out.write(f"magnitude: {computed.label}\n")
+    values = computed.values
+    rows = [k for k in range(len(values)) if math.isfinite(values[k])]
+    if rows:
+        brightest = min(rows, key=lambda k: values[k])
+        out.write(f"brightest: V {values[brightest]:.2f} on {date_or_jd(table[brightest].jd_tdb)} TDB "
+                  f"(the brightest row)\n")
+    for reason in computed.empty:
+        out.write(f"  no magnitude in {reason}\n")
+    for remark in computed.remarks:
+        out.write(f"  {remark}\n")
 
 
 def run_info(args: argparse.Namespace) -> None:
     table = load_table(args.table)
-    write_info(args.table, table, sys.stdout)
+    write_info(args.table, table, sys.stdout, *table_datos(args.table, table, args.datos))
     warn_nan(table)
 
 
-def write_info(name: str, table: Table, out: TextIO) -> None:
-    """The summary of a table: rows, span in TDB and UTC, NAN rows and their causes, events."""
+def write_info(name: str, table: Table, out: TextIO, found: Optional[datos.Datos], why: str) -> None:
+    """The summary of a table: rows, span in TDB and UTC, NAN rows and their causes, magnitudes, events;
+    found is the DATOS.DAT that made the table, or None and why."""
     out.write(f"{name}: {len(table)} rows\n")
     if len(table):
         first, last = table[0].jd_tdb, table[-1].jd_tdb
@@ -302,7 +344,10 @@ def write_info(name: str, table: Table, out: TextIO) -> None:
     out.write(f"rows with NAN: {len(summary.rows)}" + (f" ({summary.where()})" if summary else "") + "\n")
     if summary:
         out.write("likely causes:\n" + "".join(f"  - {cause}\n" for cause in NAN_CAUSES))
-    events = find_events(table)
+    write_magnitudes(out, table, found, why)
+    events = find_events(table, found)
+    if found is None and len(table) >= 3:
+        out.write(f"not told: {UNTOLD_WITHOUT_OBSERVER}, and {why}\n")
     if events:
         out.write("events:\n")
         for event in events:
@@ -327,16 +372,17 @@ def run_run(args: argparse.Namespace) -> None:
         table_path = os.path.join(folder, "ZEPO.DAT")
         table = load_table(table_path)
         summary = warn_nan(table)
+        found, why = table_datos(table_path, table, None)
         if args.csv:
             warn_no_utc()
             rendered = io.StringIO()
-            write_csv(table, rendered)
+            write_table_csv(table, rendered, found, why)
             write_output(args.csv, rendered.getvalue().encode("utf-8"))
         if args.plot:
-            draw(table_path, table, args.plot, None, summary)
+            draw(table_path, table, args.plot, None, summary, found)
         # A table in a folder that is removed is named by its body.
         kept = args.dir is not None or args.keep
-        write_info(table_path if kept else target.name or "ZEPO.DAT", table, out)
+        write_info(table_path if kept else target.name or "ZEPO.DAT", table, out, found, why)
 
 
 class Parser(argparse.ArgumentParser):
@@ -364,13 +410,18 @@ def parser() -> argparse.ArgumentParser:
     d.set_defaults(run=run_datos)
 
     table_help = "the table (default ZEPO.DAT; - for standard input)"
+    datos_help = ("the DATOS.DAT that made the table (default: the one beside the table, if it describes it): "
+                  "the observer's orbit gives the Sun's place for oppositions, conjunctions and greatest "
+                  "elongations, its notes the magnitude parameters")
     c = commands.add_parser("csv", help="write the table as CSV to standard output",
                             description="Writes the table as CSV to standard output: a comment line "
                                         "stating the frame and time scales, a header row, one record "
                                         "a row, its date in TDB and in UTC (empty before 1960, when "
-                                        "there was no UTC). Rows holding NAN are written and warned "
-                                        "about on standard error.")
+                                        "there was no UTC), the visual magnitude last (v_mag, empty "
+                                        "where there is none; the comment line says why). Rows holding "
+                                        "NAN are written and warned about on standard error.")
     c.add_argument("table", nargs="?", default="ZEPO.DAT", help=table_help)
+    c.add_argument("--datos", metavar="FILE", help=datos_help)
     c.set_defaults(run=run_csv)
 
     g = commands.add_parser("plot", help="draw the sky track, distances, illumination and events",
@@ -387,13 +438,20 @@ def parser() -> argparse.ArgumentParser:
     g.add_argument("--title", help="the title (default: the body's name from the DATOS.DAT beside the "
                                    "table when ephem-table datos wrote it and it is a regular file of at "
                                    "most 64 KiB, else the file name)")
+    g.add_argument("--datos", metavar="FILE", help=datos_help)
     g.set_defaults(run=run_plot)
 
     i = commands.add_parser("info", help="rows, span, NAN rows and events of a table",
                             description="Prints the number of rows, the span in dates (TDB, and UTC "
-                                        "from 1960), the rows holding NAN with their likely causes, "
-                                        "and the events (TDB).")
+                                        "from 1960), the rows holding NAN with their likely causes, the "
+                                        "visual magnitude's formula and brightest row, and the events "
+                                        "(TDB): oppositions and conjunctions (by the longitudes of the "
+                                        "body and the Sun), greatest elongations east or west, perihelia "
+                                        "and aphelia, closest approaches, stationary points in right "
+                                        "ascension. The Sun's place and the magnitude parameters come "
+                                        "from the DATOS.DAT that made the table (--datos).")
     i.add_argument("table", nargs="?", default="ZEPO.DAT", help=table_help)
+    i.add_argument("--datos", metavar="FILE", help=datos_help)
     i.set_defaults(run=run_info)
 
     r = commands.add_parser("run", help="datos, ephem, csv, plot and info in one command",

@@ -4,7 +4,7 @@ dates (TDB, and UTC beside them) and sexagesimal angles."""
 import csv
 import math
 from itertools import islice
-from typing import Iterable, TextIO, Tuple
+from typing import Iterable, Optional, Sequence, TextIO, Tuple
 
 from .dates import calendar_date
 from .row import Row
@@ -12,7 +12,7 @@ from .timescales import utc_dates
 
 CSV_HEADER = ("julian_date_tdb", "date_tdb", "date_utc", "ra_hours", "ra_hms", "dec_degrees", "dec_dms",
               "sun_distance_au", "observer_distance_au", "elongation_deg", "phase_angle_deg",
-              "illuminated_fraction")
+              "illuminated_fraction", "v_mag")
 
 # The first line of the CSV: what the places are. Without a comma it is a row of one cell for a
 # spreadsheet, and readers of CSV that know comments (comment="#") skip it.
@@ -67,22 +67,33 @@ def number_text(value: float) -> str:
     return repr(value)
 
 
-def csv_record(row: Row, date_utc: str) -> Tuple[str, ...]:
+def magnitude_text(value: float) -> str:
+    """A magnitude to a hundredth, as formulas fitted to a few hundredths give it; "" where none."""
+    return f"{value:.2f}" if math.isfinite(value) else ""
+
+
+def csv_record(row: Row, date_utc: str, v_mag: float = math.nan) -> Tuple[str, ...]:
     return (number_text(row.jd_tdb), calendar_date(row.jd_tdb), date_utc, number_text(row.ra_hours),
             hours_hms(row.ra_hours), number_text(row.dec_deg), degrees_dms(row.dec_deg),
             number_text(row.sun_distance_au), number_text(row.observer_distance_au),
             number_text(row.elongation_deg), number_text(row.phase_angle_deg),
-            number_text(row.illuminated_fraction))
+            number_text(row.illuminated_fraction), magnitude_text(v_mag))
 
 
-def write_csv(rows: Iterable[Row], out: TextIO) -> None:
-    out.write(CSV_FRAME_NOTE + "\n")
+def write_csv(rows: Iterable[Row], out: TextIO, magnitudes: Optional[Sequence[float]] = None,
+              magnitude_note: str = "") -> None:
+    """The CSV of the rows; v_mag from `magnitudes`, a value a row (empty where NAN or without them),
+    and what it is said after the frame in the first line."""
+    out.write(CSV_FRAME_NOTE + (f"; v_mag: {magnitude_note}" if magnitude_note else "") + "\n")
     writer = csv.writer(out, lineterminator="\n")
     writer.writerow(CSV_HEADER)
     remaining = iter(rows)
+    done = 0
     while True:
         block = list(islice(remaining, UTC_BLOCK))
         if not block:
             break
-        for row, date_utc in zip(block, utc_dates([row.jd_tdb for row in block])):
-            writer.writerow(csv_record(row, date_utc))
+        for k, (row, date_utc) in enumerate(zip(block, utc_dates([row.jd_tdb for row in block]))):
+            v_mag = magnitudes[done + k] if magnitudes is not None else math.nan
+            writer.writerow(csv_record(row, date_utc, v_mag))
+        done += len(block)

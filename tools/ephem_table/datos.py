@@ -13,15 +13,24 @@ commas, a slash before the last value) and what ephem itself refuses.
 
 import dataclasses
 import math
+import os
 import re
-from typing import List, Tuple
+from typing import List, Optional, Tuple
 
+from . import kepler
 from .dates import calendar_date
-from .elements import Orbit
+from .elements import PLANET, Orbit, Photometry
 from .errors import DataError
 from .files import read_small_file, write_output
+from .row import Table
 
 TARGET_NOTE = "target:"
+
+# The magnitude parameters at the end of the target's note: "magnitude: minor planet H=3.34 G=0.12",
+# "magnitude: comet H=11.5 G=4.0" (G the slope of H + 5 log10(delta) + 2.5 G log10(r)), "magnitude:
+# planet Jupiter".
+MAGNITUDE_NOTE = "; magnitude: "
+PHOTOMETRY = re.compile(r"(minor planet|comet) H=(\S+) G=(\S+)|planet (\S+)")
 
 # The generator writes some 400 bytes; a file far larger is not one of ours.
 MAX_BYTES = 64 << 10
@@ -56,6 +65,24 @@ class Datos:
             return ""
         return note[len(TARGET_NOTE):].split("|", 1)[0].strip()
 
+    def photometry(self) -> Optional[Photometry]:
+        """The target's magnitude parameters in the note the generator wrote, or None."""
+        note = self.notes[0]
+        if not note.startswith(TARGET_NOTE) or MAGNITUDE_NOTE not in note:
+            return None
+        found = PHOTOMETRY.fullmatch(note.rpartition(MAGNITUDE_NOTE)[2].strip())
+        if found is None:
+            return None
+        if found.group(4):
+            return Photometry(PLANET, planet=found.group(4))
+        try:
+            h, g = float(found.group(2)), float(found.group(3))
+        except ValueError:
+            return None
+        if not (math.isfinite(h) and math.isfinite(g)):
+            return None
+        return Photometry(found.group(1), h, g)
+
 
 # Writing ----------------------------------------------------------------------------------------------
 
@@ -69,9 +96,18 @@ def describe(orbit: Orbit) -> str:
     return "".join(c if c.isprintable() else " " for c in text)
 
 
+def photometry_note(photometry: Optional[Photometry]) -> str:
+    if photometry is None:
+        return ""
+    if photometry.kind == PLANET:
+        return f"{MAGNITUDE_NOTE}{PLANET} {photometry.planet}"
+    return f"{MAGNITUDE_NOTE}{photometry.kind} H={photometry.h!r} G={photometry.g!r}"
+
+
 def datos_text(target: Orbit, observer: Orbit, start: float, rows: int) -> str:
     """The text of a DATOS.DAT: four lines of values, each followed by its note."""
-    return (f"{orbit_line(target)}   {TARGET_NOTE} {describe(target)}; a e i w om M epoch m\n"
+    return (f"{orbit_line(target)}   {TARGET_NOTE} {describe(target)}; a e i w om M epoch m"
+            f"{photometry_note(target.photometry)}\n"
             f"{orbit_line(observer)}   observer: {describe(observer)}\n"
             f"{float(start)!r}   start: JD (TDB) {calendar_date(start)}\n"
             f"{int(rows)}   rows: one a day\n")
@@ -87,6 +123,67 @@ def write_datos(path: str, text: str) -> None:
 def read_datos(path: str) -> Datos:
     """The DATOS.DAT at path, if it is a regular file of at most MAX_BYTES."""
     return parse_datos(read_small_file(path, MAX_BYTES, "DATOS.DAT").decode("latin-1"), path)
+
+
+# How far the place the DATOS.DAT gives for the table's first row may be from the row's, as a share of
+# the distances: ephem's fixed passes of Kepler's iteration leave up to 0.13 degrees at e = 0.967
+# (LIMITS in ephem(1)), another body, observer or start is far off.
+SAME_TABLE = 0.01
+
+
+def for_table(table_path: str, table: Table, given: Optional[str] = None) -> Tuple[Optional[Datos], str]:
+    """The DATOS.DAT that made the table: the file `given` (--datos), else DATOS.DAT beside the table;
+    with None, why there is none. A file named by `given` that cannot be read or does not describe the
+    table is an error; the one beside the table is then passed over."""
+    if given is None:
+        if table_path == "-":
+            return None, "the table is read from standard input (name its DATOS.DAT with --datos)"
+        path = os.path.join(os.path.dirname(table_path) or ".", "DATOS.DAT")
+        if not os.path.lexists(path):
+            return None, f"there is no {path} beside the table (name one with --datos)"
+        try:
+            found = read_datos(path)
+        except DataError as error:
+            return None, f"{error} (name another with --datos)"
+    else:
+        path, found = given, read_datos(given)
+    mismatch = describes(found, table)
+    if mismatch:
+        if given is not None:
+            raise DatosError(f"{path}: {mismatch}")
+        return None, f"{path} {mismatch} (name the one that made it with --datos)"
+    return found, ""
+
+
+def describes(found: Datos, table: Table) -> str:
+    """"" when the DATOS.DAT gives the table's first row (start time, place and distances), else what
+    differs."""
+    try:
+        target, observer = kepler.Orbiter(found.target), kepler.Orbiter(found.observer)
+    except ValueError:
+        return "does not describe the table: its orbits are no ellipses that the two-body model moves"
+    if not len(table):
+        return ""
+    first = table[0]
+    # The table prints nine significant digits: a hundredth of a day for Julian dates.
+    if not abs(found.start_jd_tdb - first.jd_tdb) < 0.01:
+        return (f"does not describe the table: it starts at JD {found.start_jd_tdb!r}, the table at "
+                f"{first.jd_tdb!r}")
+    for row in table:
+        if not (0.0 <= row.ra_hours <= 24.0 and abs(row.dec_deg) <= 90.0 and
+                all(math.isfinite(v) for v in row)):
+            continue
+        body, _ = target.position(row.jd_tdb)
+        eye, _ = observer.position(row.jd_tdb)
+        seen = kepler.equatorial(kepler.difference(body, eye))
+        off = kepler.norm(kepler.difference(seen, kepler.from_place(row.ra_hours, row.dec_deg,
+                                                                    row.observer_distance_au)))
+        if not (off <= SAME_TABLE * row.observer_distance_au and
+                abs(kepler.norm(body) - row.sun_distance_au) <= SAME_TABLE * row.sun_distance_au):
+            return (f"does not describe the table: its orbits put the body {off:.3g} AU from the place of "
+                    f"the row of JD {row.jd_tdb!r}")
+        break
+    return ""
 
 
 def parse_datos(text: str, name: str = "DATOS.DAT") -> Datos:

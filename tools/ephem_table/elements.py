@@ -8,7 +8,7 @@ dates on the TDB scale.
 
 import dataclasses
 import math
-from typing import Dict, List, Optional, Sequence, Tuple
+from typing import Dict, List, NamedTuple, Optional, Sequence, Tuple
 
 from . import planets
 from .dates import LARGEST_JD, DateError, calendar_day, julian_date
@@ -52,6 +52,23 @@ def finite_number(text: str, not_a_number: str, not_finite: str) -> float:
     return value
 
 
+class Photometry(NamedTuple):
+    """The parameters of a body's visual magnitude, as its source gives them (see magnitudes.py):
+    kind MINOR_PLANET with the absolute magnitude h and slope g of the H, G system; COMET with the
+    absolute magnitude h and the slope g of m = H + 5 log10(delta) + 2.5 g log10(r); PLANET with the
+    planet's name."""
+    kind: str
+    h: float = math.nan
+    g: float = math.nan
+    planet: str = ""
+
+
+MINOR_PLANET, COMET, PLANET = "minor planet", "comet", "planet"
+
+# The slope parameter of the H, G system when a source gives H alone.
+DEFAULT_G = 0.15
+
+
 @dataclasses.dataclass
 class Orbit:
     """One body's elements as ephem reads them: a (AU), e, i, w (argument of perihelion), om (longitude
@@ -67,6 +84,7 @@ class Orbit:
     m: float = 0.0
     name: str = ""
     source: str = ""
+    photometry: Optional[Photometry] = None
 
     def values(self) -> Tuple[float, ...]:
         return (self.a, self.e, self.i, self.w, self.om, self.M, self.epoch, self.m)
@@ -144,7 +162,7 @@ def planet_orbit(name: str, jd: float) -> Orbit:
     mass_term = (mean_motion * a ** 1.5 / GAUSS_K) ** 2 - 1.0
     orbit = Orbit(a=a, e=e, i=i, w=(varpi - node) % 360.0, om=node % 360.0,
                   M=reduce_degrees(mean_longitude - varpi), epoch=jd, m=mass_term, name=body.name,
-                  source=f"{PLANET_TABLE_SOURCE} at JD {jd!r}")
+                  source=f"{PLANET_TABLE_SOURCE} at JD {jd!r}", photometry=Photometry(PLANET, planet=body.name))
     return check_orbit(orbit, body.name)
 
 
@@ -208,12 +226,13 @@ def element_words(words: Sequence[str]) -> List[str]:
     return split
 
 
-ELEMENT_KEYS = {"a", "e", "i", "om", "w", "M", "epoch", "q", "T", "m"}
+ELEMENT_KEYS = {"a", "e", "i", "om", "w", "M", "epoch", "q", "T", "m", "H", "G"}
 
 
 def named_orbit(words: Sequence[str], name: str = "") -> Orbit:
     """The elements given as words key=value: a e i om w M epoch, or q T in place of a M epoch; m (the
-    mass, default 0) may be added. Dates may be calendar dates or Julian dates."""
+    mass, default 0) may be added, and H (with G, default 0.15) for the magnitude by the H, G system.
+    Dates may be calendar dates or Julian dates."""
     given: Dict[str, float] = {}
     for word in words:
         key, sep, value = word.partition("=")
@@ -252,6 +271,13 @@ def named_orbit(words: Sequence[str], name: str = "") -> Orbit:
     else:
         orbit = Orbit(a=given["a"], e=given["e"], i=given["i"], w=given["w"], om=given["om"],
                       M=given["M"], epoch=given["epoch"])
+    if "G" in given and "H" not in given:
+        raise ElementsError("G= needs H=: the slope parameter goes with an absolute magnitude")
+    for key in ("H", "G"):
+        if not math.isfinite(given.get(key, 0.0)):
+            raise ElementsError(f"{key}={given[key]!r} is not a finite number")
+    if "H" in given:
+        orbit.photometry = Photometry(MINOR_PLANET, given["H"], given.get("G", DEFAULT_G))
     orbit.m = given.get("m", 0.0)
     if orbit.m < 0.0:
         raise ElementsError(f"elements: m = {orbit.m!r}: a mass cannot be negative")

@@ -13,7 +13,8 @@ import zlib
 from typing import BinaryIO, List, Optional, Set, Tuple, cast
 
 from .dates import day_number, days_in_month, gregorian_from_day
-from .elements import ElementsError, Orbit, check_orbit, finite_number, perihelion_orbit
+from .elements import (COMET, DEFAULT_G, MINOR_PLANET, ElementsError, Orbit, Photometry, check_orbit,
+                       finite_number, perihelion_orbit)
 from .errors import DataError
 from .files import lines
 
@@ -42,6 +43,18 @@ def field_number(line: str, first: int, last: int, name: str, where: str) -> flo
     text = columns(line, first, last).strip()
     field = f"{where}: columns {first}-{last} ({name}): {text!r}"
     return finite_number(text, f"{field} is not a number", f"{field} is not a finite number")
+
+
+def photometry(line: str, kind: str, h_columns: Tuple[int, int], g_columns: Tuple[int, int],
+               where: str) -> Optional[Photometry]:
+    """The magnitude parameters in their columns: none where H is blank; a blank G of a minor planet is
+    the H, G system's 0.15, a comet's blank slope leaves it without parameters."""
+    if not columns(line, *h_columns).strip():
+        return None
+    h = field_number(line, *h_columns, "absolute magnitude H", where)
+    if not columns(line, *g_columns).strip():
+        return Photometry(kind, h, DEFAULT_G) if kind == MINOR_PLANET else None
+    return Photometry(kind, h, field_number(line, *g_columns, "slope parameter G", where))
 
 
 def check_blanks(line: str, blank_columns: Tuple[int, ...], where: str) -> None:
@@ -93,7 +106,8 @@ def minor_planet_orbit(line: str, where: str) -> Orbit:
     name = readable_name(line) or unpacked_designation(line)
     orbit = Orbit(a=values["semi-major axis"], e=values["eccentricity"], i=values["inclination"],
                   w=values["argument of perihelion"], om=values["longitude of the ascending node"],
-                  M=values["mean anomaly"], epoch=epoch, name=name, source="MPC orbit line")
+                  M=values["mean anomaly"], epoch=epoch, name=name, source="MPC orbit line",
+                  photometry=photometry(line, MINOR_PLANET, (9, 13), (15, 19), where))
     return check_orbit(orbit, where)
 
 
@@ -116,6 +130,7 @@ def comet_orbit(line: str, where: str) -> Orbit:
                              perihelion, where)
     orbit.name = readable_name(line) or unpacked_designation(line)
     orbit.source = "MPC comet line"
+    orbit.photometry = photometry(line, COMET, (92, 95), (97, 100), where)
     return orbit
 
 

@@ -9,8 +9,9 @@ seconds. NAN and INF values leave gaps.
 import io
 import math
 import os
-from typing import Any, Callable, List, Set, Tuple
+from typing import Any, Callable, List, Optional, Set, Tuple
 
+from .datos import Datos
 from .dates import FIRST_GREGORIAN_DAY, LARGEST_JD, calendar_day
 from .errors import DataError
 from .events import Event, event_line, find_events, unwrapped_ra
@@ -35,9 +36,12 @@ LABELLED_EVENTS = 40
 
 # Short marks for the events on the time axes.
 EVENT_MARKS = {"opposition": "opp", "conjunction": "conj", "inferior conjunction": "inf conj",
-               "greatest elongation": "gr elong", "least elongation": "least elong",
+               "superior conjunction": "sup conj", "greatest elongation east": "gr elong E",
+               "greatest elongation west": "gr elong W", "perihelion": "perih", "aphelion": "aph",
                "closest approach": "closest", "stationary, retrograde begins": "stat",
                "stationary, direct again": "stat"}
+# The events marked on the distances rather than on the angles.
+DISTANCE_KINDS = {"closest approach", "perihelion", "aphelion"}
 
 Array = Any  # a numpy array of doubles
 
@@ -222,7 +226,7 @@ def image_format(output: str) -> str:
     return fmt
 
 
-def plot_table(table: Table, output: str, title: str) -> None:
+def plot_table(table: Table, output: str, title: str, datos: Optional[Datos] = None) -> None:
     """Draws the sky track, the distances and the illumination against the date, marks the events and
     lists them, and writes the figure to `output` (files.write_output; its format follows the suffix)."""
     fmt = image_format(output)
@@ -233,7 +237,7 @@ def plot_table(table: Table, output: str, title: str) -> None:
     import numpy
 
     times = drawn(table, "jd_tdb")
-    events = find_events(table)
+    events = find_events(table, datos)
 
     lines = [event_line(e, scale=False) for e in events] or ["no events in these rows"]
     if len(lines) > 24:
@@ -262,7 +266,7 @@ def plot_table(table: Table, output: str, title: str) -> None:
     far.legend(loc="best", fontsize=7)
     finite_x = x[numpy.isfinite(x)]
     span = float(finite_x.max() - finite_x.min()) if len(finite_x) else 0.0
-    mark_events(far, events, x_of, {"closest approach"}, span)
+    mark_events(far, events, x_of, DISTANCE_KINDS, span)
 
     light = fig.add_subplot(grid[2], sharex=far)
     curve(light, "elongation_deg", color="tab:orange", label="elongation")
@@ -283,7 +287,7 @@ def plot_table(table: Table, output: str, title: str) -> None:
     light.legend(handles[0] + more[0], handles[1] + more[1], loc="upper center",
                  bbox_to_anchor=(0.5, -0.2), ncol=3, fontsize=7)
     light.set_title("elongation, phase angle and illuminated fraction", fontsize=10)
-    mark_events(light, events, x_of, set(EVENT_MARKS) - {"closest approach"}, span)
+    mark_events(light, events, x_of, set(EVENT_MARKS) - DISTANCE_KINDS, span)
 
     label_times: List[float] = []
     if dates:

@@ -192,6 +192,8 @@ def run_plot(args: argparse.Namespace) -> None:
     from .plot import plot_table
     title = args.title or default_title(args.table, table)
     plot_table(table, args.output, title)
+    # On standard error, as every note: standard output may be the image itself.
+    warn("wrote the image to standard output" if args.output == "-" else f"wrote {args.output}")
 
 
 def run_info(args: argparse.Namespace) -> None:

@@ -13,7 +13,7 @@ from testing import EXAMPLES, MARS_TABLE, NAN_ROW, ONE_LINE_ROW, TWO_LINE_ROW, r
 
 HAVE_MATPLOTLIB = importlib.util.find_spec("matplotlib") is not None
 
-# Six daily rows of a body passing 0.0002 AU from the Earth (RA hours, Dec degrees) on the fourth day.
+# Seven daily rows of a body passing 0.0002 AU from the Earth (RA hours, Dec degrees) on the fourth day.
 FLY_BY = [(14.2232, -31.7007), (14.2078, -32.2127), (14.1576, -33.7531), (3.4821, -19.0972), (2.3395, 27.9632),
           (2.2984, 29.3195), (2.2836, 29.7731)]
 
@@ -178,7 +178,7 @@ class LabelGeometryTest(unittest.TestCase):
                  ("round the sky", long_track, [], 5, "rectilinear"),
                  ("both hemispheres", comet, ["opp", "closest", "conj"], 8, "mollweide")]
         for name, rows, needed, count, projection in cases:
-            assert isinstance(needed, list)
+            assert isinstance(needed, list)  # for mypy, which joins the rows of cases to object
             with self.subTest(name):
                 fig = plot.figure(rows, name)
                 sky = next(a for a in fig.axes if a.get_title().startswith("track on the sky"))
@@ -186,6 +186,8 @@ class LabelGeometryTest(unittest.TestCase):
                 written = self.check_labels(fig)
                 self.assertLessEqual(set(needed), set(written))
                 self.assertGreaterEqual(len(written), count)
+                dates = [text for text in written if text[0].isdigit()]
+                self.assertEqual(len(set(dates)), len(dates))
 
     def test_an_event_label_goes_below_a_legend_in_its_way(self):
         from matplotlib.backends.backend_agg import FigureCanvasAgg
@@ -223,8 +225,6 @@ class MagnitudePanelTest(unittest.TestCase):
                 else:
                     bottom, top = panels[0].get_ylim()
                     self.assertTrue(bottom > expected[0] >= expected[1] > top, (bottom, top))
-        with self.assertRaises(ValueError):
-            plot.figure(rows, "title", [1.0] * 49)
 
 
 @unittest.skipUnless(HAVE_MATPLOTLIB, "matplotlib is not installed")

@@ -44,7 +44,7 @@ POLAR_DECLINATION = 60.0
 CURVE_SLICES = 2000
 TRACK_POINTS = 20000
 
-# Beyond this many events of its kinds a panel marks them with plain lines, without labels.
+# Beyond this many events of its kinds a panel marks them with short ticks at its top, without labels.
 LABELLED_EVENTS = 40
 
 # Short marks for the events on the time axes; another kind is marked by its own name.

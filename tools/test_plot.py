@@ -1,4 +1,5 @@
-"""Tests of `ephem-table plot`: the picture of a table, its title, and the decimation of long tables."""
+"""Tests of `ephem-table plot`: the picture of a table, its title, the decimation of long tables, the
+charts of the sky and the geometry of the labels (measured in the laid-out figure, not in pixels)."""
 
 import importlib.util
 import math
@@ -8,9 +9,22 @@ import stat
 import tempfile
 import unittest
 
-from testing import MARS_TABLE, NAN_ROW, ONE_LINE_ROW, TWO_LINE_ROW, run_tool
+from testing import EXAMPLES, MARS_TABLE, NAN_ROW, ONE_LINE_ROW, TWO_LINE_ROW, run_tool
 
 HAVE_MATPLOTLIB = importlib.util.find_spec("matplotlib") is not None
+
+# Seven daily rows of a body passing 0.0002 AU from the Earth (RA hours, Dec degrees) on the fourth day.
+FLY_BY = [(14.2232, -31.7007), (14.2078, -32.2127), (14.1576, -33.7531), (3.4821, -19.0972), (2.3395, 27.9632),
+          (2.2984, 29.3195), (2.2836, 29.7731)]
+
+
+def synthetic(places, start=2461041.5, delta=None):
+    """A table of rows a day apart at these places (RA hours, Dec degrees); the observer distance from
+    `delta` (a function of the row), else a slow swing."""
+    from ephem_table.row import Table
+    return Table.of_rows("synthetic", [
+        (start + k, ra % 24.0, dec, 1.5, delta(k) if delta else 1.0 + 0.5 * math.cos(k / 40.0),
+         90.0 + 80.0 * math.sin(k / 60.0), 30.0, 0.9) for k, (ra, dec) in enumerate(places)])
 
 
 @unittest.skipUnless(HAVE_MATPLOTLIB, "matplotlib is not installed")
@@ -32,20 +46,207 @@ class DecimationTest(unittest.TestCase):
 
 
 @unittest.skipUnless(HAVE_MATPLOTLIB, "matplotlib is not installed")
+class SkyChartTest(unittest.TestCase):
+    def test_right_ascension_ticks_are_round_and_name_each_place_once(self):
+        from ephem_table import plot
+        cases = [((0.0, 24.0), ["0h", "4h", "8h", "12h", "16h", "20h"]),    # 24h on 24h: one "0h"
+                 ((22.0, 46.0), ["0h", "4h", "8h", "12h", "16h", "20h"]),   # a chart cut at 22h
+                 ((18.9, 19.0), ["18h54m", "18h55m", "18h56m", "18h57m", "18h58m", "18h59m", "19h00m"]),
+                 ((23.99, 24.01), ["23h59m30s", "23h59m45s", "0h00m00s", "0h00m15s", "0h00m30s"]),  # across 0h
+                 ((5.0, 5.0 + 2.1 / 3600), ["5h00m00.0s", "5h00m00.5s", "5h00m01.0s", "5h00m01.5s", "5h00m02.0s"])]
+        for (low, high), expected in cases:
+            with self.subTest(low=low, high=high):
+                ticks, labels = plot.ra_ticks(low, high)
+                self.assertEqual(labels, expected)
+                self.assertTrue(all(low - 1e-9 <= t <= high + 1e-9 for t in ticks))
+
+    def test_chart_for_the_declinations(self):
+        import numpy
+        from ephem_table import plot
+        cases = [((-25.0, 24.0), "flat"), ((-60.0, 60.0), "flat"), ((30.0, 85.0), "north"), ((-89.0, 0.0), "south"),
+                 ((-74.0, 69.0), "sky"), ((-10.0, 65.0), "sky")]
+        for (low, high), kind in cases:
+            with self.subTest(low=low, high=high):
+                self.assertEqual(plot.chart_kind(numpy.array([low, numpy.nan, high])), kind)
+
+    def test_the_track_runs_on_across_0h_and_a_long_one_is_cut_at_one_edge(self):
+        import numpy
+        from ephem_table import plot
+        numpy.testing.assert_allclose(plot.unwrapped_hours(numpy.array([23.5, 23.9, 0.3, numpy.nan, 0.7, 23.8])),
+                                      [23.5, 23.9, 24.3, numpy.nan, 24.7, 23.8])
+        # Round the sky once and a quarter with a loop at 9h, a NAN row in the middle; drawn at most 100
+        # points, so that the gap must survive the decimation.
+        hours = numpy.array([18.0 + 30.0 * k / 800 - 1.5 * math.sin(max(0.0, min(math.pi, (k - 400) / 20.0)))
+                             for k in range(800)])
+        dec = 20.0 * numpy.sin(numpy.radians(15.0 * hours))
+        hours[300] = dec[300] = numpy.nan
+        chart = plot.choose_chart(hours, dec)
+        self.assertEqual(chart.kind, "flat")
+        assert chart.seam is not None
+        self.assertGreaterEqual(abs((chart.seam - 9.0 + 12.0) % 24.0 - 12.0), 3.0)  # away from the loop
+        broken = ~numpy.isfinite(hours[:-1]) | ~numpy.isfinite(hours[1:])
+        x, y = chart.path(hours, dec, broken, limit=100)
+        finite = numpy.isfinite(x)
+        self.assertTrue(numpy.all((x[finite] >= chart.seam) & (x[finite] <= chart.seam + 24.0)))
+        pairs = finite[:-1] & finite[1:]
+        self.assertLess(numpy.abs(numpy.diff(x))[pairs].max(), 1.0)   # no line across the chart
+        # Cut where it crosses once: it leaves by one edge and comes in by the other at one declination.
+        edges = numpy.flatnonzero(numpy.isclose(x, chart.seam) | numpy.isclose(x, chart.seam + 24.0))
+        self.assertEqual(len(edges), 2)
+        self.assertEqual(y[edges[0]], y[edges[1]])
+        self.assertEqual(int((~finite).sum()), 2)                  # the crossing and the NAN row
+        # A track of less than a turn on the whole sky is cut opposite its middle.
+        self.assertEqual(plot.seam_hour(numpy.array([20.0, 22.0, 24.0, 26.0, 28.0])), 12)
+
+    def test_steps_too_coarse_for_the_motion(self):
+        import numpy
+        from ephem_table import plot
+        fly_by = numpy.array(FLY_BY)
+        great_circle = numpy.array([(k * 13.0 / 15.0, 0.0) for k in range(10)])  # 13 degrees a day, steadily
+        station = numpy.array([(10.0 + 0.02 * math.cos(k / 10.0), 15.0 + 0.01 * k) for k in range(60)])
+        cases = [(fly_by, 150.0, [2, 3, 4]), (great_circle, 120.0, []), (station, 0.5, [])]
+        for places, size, rows in cases:
+            with self.subTest(rows=rows, size=size):
+                found = plot.coarse_rows(places[:, 0], places[:, 1], size)
+                self.assertEqual(numpy.flatnonzero(found).tolist(), rows)
+
+
+def overlap(a, b):
+    return a.x0 < b.x1 and b.x0 < a.x1 and a.y0 < b.y1 and b.y0 < a.y1
+
+
+@unittest.skipUnless(HAVE_MATPLOTLIB, "matplotlib is not installed")
+class LabelGeometryTest(unittest.TestCase):
+    """Labels (dates on the track, events on the time panels) in the laid-out figure: none on another,
+    on a line, a marker or a legend, none outside its panel."""
+
+    def check_labels(self, fig):
+        import numpy
+        from matplotlib.text import Annotation
+        from matplotlib.transforms import Bbox
+        renderer = fig.canvas.get_renderer()
+        labels, blocks, lines = [], [], []
+        for axis in fig.axes:
+            box = axis.bbox
+            for text in axis.texts:
+                if isinstance(text, Annotation):
+                    extent = text.get_window_extent(renderer)
+                    self.assertTrue(box.x0 <= extent.x0 and extent.x1 <= box.x1 and
+                                    box.y0 <= extent.y0 and extent.y1 <= box.y1, text.get_text())
+                    labels.append((text.get_text(), extent))
+            if axis.get_legend() is not None:
+                blocks.append(axis.get_legend().get_window_extent(renderer))
+            for line in axis.get_lines():
+                points = line.get_transform().transform(numpy.asarray(line.get_xydata(), dtype=float))
+                if line.get_marker() not in ("None", "", " ", None):
+                    r = line.get_markersize() / 2.0 * fig.dpi / 72.0
+                    blocks.extend(Bbox.from_extents(x - r, y - r, x + r, y + r)
+                                  for x, y in points if numpy.isfinite([x, y]).all())
+                if line.get_linestyle() not in ("None", "", " "):
+                    lines.append(points)
+        # Every line sampled at a pixel at most apart.
+        pieces = []
+        for points in lines:
+            for (x0, y0), (x1, y1) in zip(points[:-1], points[1:]):
+                if numpy.isfinite([x0, y0, x1, y1]).all():
+                    n = int(math.hypot(x1 - x0, y1 - y0)) + 2
+                    pieces.append(numpy.stack([numpy.linspace(x0, x1, n), numpy.linspace(y0, y1, n)], axis=1))
+        dense = numpy.concatenate(pieces) if pieces else numpy.empty((0, 2))
+        for i, (text, extent) in enumerate(labels):
+            for other_text, other in labels[i + 1:]:
+                self.assertFalse(overlap(extent, other), (text, other_text))
+            for block in blocks:
+                self.assertFalse(overlap(extent, block), text)
+            inside = ((dense[:, 0] > extent.x0) & (dense[:, 0] < extent.x1) &
+                      (dense[:, 1] > extent.y0) & (dense[:, 1] < extent.y1))
+            self.assertFalse(inside.any(), text)
+        return [text for text, _ in labels]
+
+    def test_labels_keep_clear_of_each_other_the_lines_and_the_legends(self):
+        from ephem_table import datos, plot, table
+        from ephem_table.row import Table
+        mars = table.read_table(str(MARS_TABLE))
+        # The observer's orbit tells the Sun's place, which oppositions and conjunctions need.
+        made = {"Mars": datos.read_datos(str(EXAMPLES / "mars" / "DATOS.DAT")),
+                "both hemispheres": datos.read_datos(str(EXAMPLES / "comet" / "DATOS.DAT"))}
+        comet = table.read_table(str(EXAMPLES / "comet" / "ZEPO.expected"))
+        fly_by = synthetic(FLY_BY, delta=lambda k: abs(k - 3.1) * 0.003)
+        long_track = synthetic([(18.0 + 30.0 * k / 730, 23.0 * math.sin(k / 116.0)) for k in range(730)])
+        # Each case with labels that must be written, and how many at least: the rows drawn as points are
+        # labelled first.
+        cases = [("2 rows", synthetic(FLY_BY[:2]), [], 1, "rectilinear"),
+                 ("3 rows", Table.of_rows("3 rows", list(mars)[:3]), [], 1, "rectilinear"),
+                 ("Mars", mars, ["conj"], 4, "rectilinear"),
+                 ("a fly-by", fly_by, ["2026-01-03", "2026-01-04", "2026-01-05", "closest"], 4, "rectilinear"),
+                 ("round the sky", long_track, [], 5, "rectilinear"),
+                 ("both hemispheres", comet, ["opp", "closest", "conj"], 8, "mollweide")]
+        for name, rows, needed, count, projection in cases:
+            assert isinstance(needed, list)  # for mypy, which joins the rows of cases to object
+            with self.subTest(name):
+                fig = plot.figure(rows, name, made.get(name))
+                sky = next(a for a in fig.axes if a.get_title().startswith("track on the sky"))
+                self.assertEqual(sky.name, projection)
+                written = self.check_labels(fig)
+                self.assertLessEqual(set(needed), set(written))
+                self.assertGreaterEqual(len(written), count)
+                dates = [text for text in written if text[0].isdigit()]
+                self.assertEqual(len(set(dates)), len(dates))
+
+    def test_an_event_label_goes_below_a_legend_in_its_way(self):
+        from matplotlib.backends.backend_agg import FigureCanvasAgg
+        from matplotlib.figure import Figure
+        from ephem_table import plot
+        from ephem_table.events import Event
+        fig = Figure(figsize=(6, 3), dpi=plot.DPI)
+        FigureCanvasAgg(fig)
+        axis = fig.add_subplot()
+        axis.plot([0.0, 10.0], [0.0, 0.3], label="a long curve name")
+        axis.set_ylim(0.0, 1.0)
+        axis.legend(loc="upper left")
+        events = [Event(1.0, "closest approach", "", 1)]
+        plot.event_lines(axis, events, float)
+        plot.label_events([axis], events, float, fig.canvas.get_renderer())
+        self.assertEqual(self.check_labels(fig), ["closest"])
+
+
+@unittest.skipUnless(HAVE_MATPLOTLIB, "matplotlib is not installed")
+class MagnitudePanelTest(unittest.TestCase):
+    def test_a_panel_with_the_brighter_up_only_when_magnitudes_are_given(self):
+        from ephem_table import plot
+        rows = synthetic([(10.0 + 0.01 * k, 5.0) for k in range(50)])
+        # The magnitudes, and the note of the panel ("" for none; None: no panel).
+        for magnitudes, note in [(None, None), ([math.nan] * 25 + [4.0 + 0.1 * k for k in range(25)], ""),
+                                 ([math.nan] * 50, "no magnitude for these rows")]:
+            with self.subTest(note=note):
+                fig = plot.figure(rows, "title", magnitudes=magnitudes, magnitude_label="H, G")
+                panels = [a for a in fig.axes if a.get_title() == "visual magnitude, brighter up (H, G)"]
+                self.assertEqual(len(panels), 0 if note is None else 1)
+                if panels:
+                    self.assertEqual([t.get_text() for t in panels[0].texts], [note] if note else [])
+                    bottom, top = panels[0].get_ylim()
+                    self.assertGreater(bottom, top if note else 6.4)  # the faintest at the bottom
+                    self.assertLess(top, bottom if note else 4.0)
+
+
+@unittest.skipUnless(HAVE_MATPLOTLIB, "matplotlib is not installed")
 class PlotTest(unittest.TestCase):
     def setUp(self):
         folder = tempfile.TemporaryDirectory()
         self.addCleanup(folder.cleanup)
         self.tmp = pathlib.Path(folder.name)
 
-    def test_plot_writes_a_png(self):
+    def test_plot_writes_a_png_and_says_where(self):
         output = self.tmp / "track.png"
         done = run_tool("plot", str(MARS_TABLE), "-o", str(output))
-        self.assertEqual((done.returncode, done.stderr), (0, ""))
+        self.assertEqual((done.returncode, done.stdout, done.stderr), (0, "", f"ephem-table: wrote {output}\n"))
         data = output.read_bytes()
         self.assertEqual(data[:8], b"\x89PNG\r\n\x1a\n")
         self.assertGreater(len(data), 10000)
         self.assertEqual(sorted(p.name for p in self.tmp.iterdir()), ["track.png"])
+        with open(self.tmp / "piped", "wb") as piped:
+            done = run_tool("plot", str(MARS_TABLE), "-o", "-", stdout=piped)
+        self.assertEqual((done.returncode, done.stderr), (0, "ephem-table: wrote the image to standard output\n"))
+        self.assertEqual((self.tmp / "piped").read_bytes()[:4], b"\x89PNG")
 
     def test_rows_with_nan_a_single_row_and_values_out_of_range_still_plot(self):
         cases = [NAN_ROW + TWO_LINE_ROW + NAN_ROW, TWO_LINE_ROW,
@@ -128,7 +329,7 @@ class PlotTest(unittest.TestCase):
                        for k in range(7305))
         (self.tmp / "ZEPO.DAT").write_text(rows)
         done = run_tool("plot", "-o", "many.png", cwd=self.tmp)
-        self.assertEqual((done.returncode, done.stderr), (0, ""))
+        self.assertEqual((done.returncode, done.stderr), (0, "ephem-table: wrote many.png\n"))
         self.assertEqual((self.tmp / "many.png").read_bytes()[:4], b"\x89PNG")
 
 

@@ -284,7 +284,11 @@ def draw(table_path: str, table: Table, output: str, title: Optional[str], summa
                         ("" if not summary else "; see the warning above for the likely causes"))
     check_plotting()
     from .plot import plot_table
-    plot_table(table, output, title or default_title(table_path, table), found)
+    computed, _ = magnitudes.table_magnitudes(table, found, "")
+    plot_table(table, output, title or default_title(table_path, table), found,
+               computed.values if computed is not None else None, computed.label if computed is not None else "")
+    # On standard error, as every note: standard output may be the image itself.
+    warn("wrote the image to standard output" if output == "-" else f"wrote {output}")
 
 
 def table_datos(table_path: str, table: Table, named: Optional[str]) -> Tuple[Optional[datos.Datos], str]:

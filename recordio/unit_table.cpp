@@ -65,7 +65,7 @@ int cut_at_position(Unit& unit, int32_t err) {
         return 0;
     }
     if (::ftruncate(unit.stream.fd(), static_cast<off_t>(position)) != 0) {
-        return err__fl(err, 111, "endfile");
+        return err__fl(err, kTruncationFailed, "endfile");
     }
     return 0;
 }
@@ -97,7 +97,7 @@ void connect_preset_units() {
 
 void f_init() {
     if ((f__init & kUnderWay) != 0) {
-        f__fatal(131, "I/O recursion");
+        f__fatal(kIoRecursion, "I/O recursion");
     }
     f__init = kInitialised;
     connect_preset_units();
@@ -105,14 +105,14 @@ void f_init() {
 
 int f_open(const olist* a) {
     if ((f__init & kUnderWay) != 0) {
-        return err__fl(a->err, 131, "I/O recursion");
+        return err__fl(a->err, kIoRecursion, "I/O recursion");
     }
     if ((f__init & kInitialised) == 0) {
         f_init();
     }
     f__external = 1;
     if (a->unit < 0 || a->unit >= kUnitCount) {
-        return err__fl(a->err, 101, "open");
+        return err__fl(a->err, kIllegalUnitNumber, "open");
     }
     Unit& unit = f__units[a->unit];
     f__curunit = &unit;
@@ -136,7 +136,7 @@ int f_open(const olist* a) {
     if (a->file != nullptr) {
         const std::string_view given = given_name(*a);
         if (given.empty()) {
-            return err__fl(a->err, 107, "open");
+            return err__fl(a->err, kNullFileName, "open");
         }
         // A longer name is refused rather than shortened: the shortened name could be another file.
         if (given.size() > kMaxNameLength) {
@@ -145,7 +145,7 @@ int f_open(const olist* a) {
         try {
             name = given;
         } catch (const std::bad_alloc&) {
-            return err__fl(a->err, 113, "no space");
+            return err__fl(a->err, kOutOfFreeSpace, "no space");
         }
     } else {
         name = "fort." + std::to_string(a->unit);
@@ -183,7 +183,7 @@ int f_open(const olist* a) {
         case 'n':
         case 'N':
             if (file_exists(name)) {
-                return err__fl(a->err, 128, "open");
+                return err__fl(a->err, kNewFileExists, "open");
             }
             [[fallthrough]];
         case 'r':
@@ -208,7 +208,7 @@ int f_open(const olist* a) {
         unit.named = true;
     } catch (const std::bad_alloc&) {
         forget_name(unit);
-        return err__fl(a->err, 113, "no space");
+        return err__fl(a->err, kOutOfFreeSpace, "no space");
     }
 
     if (!connect_stream(unit, name)) {
@@ -230,7 +230,7 @@ int f_open(const olist* a) {
     if (starts_with_letter(a->access, 'a')) {
         const int64_t end = unit.stream.file_size();
         if (end < 0 || !unit.stream.seek(end)) {
-            return err__fl(a->err, 129, "open");
+            return err__fl(a->err, kCantAppendToFile, "open");
         }
     }
     return 0;
@@ -238,7 +238,7 @@ int f_open(const olist* a) {
 
 int f_clos(const cllist* a) {
     if ((f__init & kUnderWay) != 0) {
-        return err__fl(a->err, 131, "I/O recursion");
+        return err__fl(a->err, kIoRecursion, "I/O recursion");
     }
     if (a->unit < 0 || a->unit >= kUnitCount) {
         return 0;
@@ -298,7 +298,6 @@ bool reopen_in_place(Unit& x, std::initializer_list<Reopening> ways) {
 
 int f__nowwriting(Unit* x) {
     if ((x->rights & kMayWrite) == 0 && !reopen_in_place(*x, {{O_RDWR, kMayRead | kMayWrite}})) {
-        errno = 127;
         return 1;
     }
     x->last_op.store(1);
@@ -308,7 +307,6 @@ int f__nowwriting(Unit* x) {
 int f__nowreading(Unit* x) {
     if ((x->rights & kMayRead) == 0 &&
         !reopen_in_place(*x, {{O_RDWR, kMayRead | kMayWrite}, {O_RDONLY, kMayRead}})) {
-        errno = 126;
         return 1;
     }
     x->last_op.store(0);

@@ -67,10 +67,12 @@ int f_open(const olist* a);
 // Closes a unit, keeping or deleting its file; a written file is cut after the current position.
 int f_clos(const cllist* a);
 
-// Makes a unit ready for writing at its current position. Returns 0, or 1 with errno = 127.
+// Makes a unit ready for writing at its current position. Returns 0, or 1 when it cannot be (errno then
+// holds the host's reason, when the file refused a reopen); the caller reports kCantWriteFile.
 int f__nowwriting(Unit* x);
 
-// Makes a unit ready for reading at its current position. Returns 0, or 1 with errno = 126.
+// Makes a unit ready for reading at its current position. Returns 0, or 1 when it cannot be (errno as
+// above); the caller reports kCantReadFile.
 int f__nowreading(Unit* x);
 
 // Closes every unit, once per process, reporting nothing. Async-signal-safe: a written file is cut after

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "process/io_state.hpp"
@@ -297,11 +298,6 @@ TEST_F(PresetUnits, StandardStreamsAreConnectedWithoutNamesAndSurviveAClose) {
         EXPECT_FALSE(f__units[number].named) << number;
         EXPECT_TRUE(f__units[number].formatted) << number;
     }
-    // Unit 5 has no name to reopen under, so it cannot be turned to writing.
-    errno = 0;
-    EXPECT_EQ(f__nowwriting(&f__units[5]), 1);
-    EXPECT_EQ(errno, 127);
-
     EXPECT_EQ(close_unit(6), 0);
     EXPECT_FALSE(f__units[6].stream.attached());
     EXPECT_NE(fcntl(STDOUT_FILENO, F_GETFD), -1);
@@ -320,6 +316,24 @@ TEST_F(UnitSwitch, WriteOnlyUnitTurnsToReadingAtTheSamePosition) {
     EXPECT_EQ(unit.stream.tell(), 3);
     EXPECT_EQ(dir.read("W"), "abc");
     close_unit(kUnit);
+}
+
+// A connection without the right to write is reopened for it; where that cannot be done the switch fails
+// and errno keeps the host's reason, never a number of the run-time's own table.
+TEST_F(UnitSwitch, ReadOnlyConnectionThatCannotBeReopenedForWritingFails) {
+    Directory dir;
+    ASSERT_EQ(mkdir(dir.file("D").c_str(), 0755), 0);
+    ASSERT_EQ(open_unit(kUnit, dir.file("D"), "UNKNOWN"), 0);  // a directory opens for reading only
+    ASSERT_EQ(f__units[kUnit].rights, kMayRead);
+    errno = 0;
+    EXPECT_EQ(f__nowwriting(&f__units[kUnit]), 1);
+    EXPECT_EQ(errno, EISDIR);
+    EXPECT_NE(f__units[kUnit].last_op.load(), 1);
+
+    f_init();
+    EXPECT_EQ(f__nowwriting(&f__units[5]), 1);  // standard input has no name to reopen under
+    EXPECT_TRUE(f__units[5].stream.attached());
+    EXPECT_EQ(f__units[5].last_op.load(), 0);
 }
 
 // Only a failed existence test records the name; the report of any other refused open has none.

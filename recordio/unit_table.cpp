@@ -54,11 +54,14 @@ void forget_name(Unit& unit) {
 }
 
 // Cuts a written file after the current position, so that nothing of an older, longer file remains.
+// Output still gathered is handed over first; a file that refuses it fails like the end of a row.
 int cut_at_position(Unit& unit, int32_t err) {
+    if (!unit.stream.flush()) {
+        return err__fl_host(err, errno, "write end");
+    }
     if (unit.record_length != 0) {
         return 0;
     }
-    unit.stream.flush();  // a failed flush leaves the position after the bytes the file did take
     const int64_t position = unit.stream.tell();
     const int64_t length = unit.stream.file_size();
     if (position >= length || !unit.can_seek || !unit.named) {
@@ -252,10 +255,15 @@ int f_clos(const cllist* a) {
                 ::unlink(unit.name.c_str());
             }
         } else {
-            if (unit.last_op.load() == 1) {
+            const bool written = unit.last_op.load() == 1;
+            if (written) {
                 result = cut_at_position(unit, a->err);
             }
-            unit.stream.close();  // a standard stream's descriptor stays open
+            // A standard stream's descriptor stays open. The close of a written file is the last word of
+            // its writing: a file system that reports a lost write only there fails like a row.
+            if (unit.stream.close() != 0 && written && unit.named && result == 0) {
+                result = err__fl_host(a->err, errno, "write end");
+            }
         }
     }
     unit.at_end = false;

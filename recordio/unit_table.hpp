@@ -64,7 +64,8 @@ void f_init();
 // ..."), before anything can be written to it.
 int f_open(const olist* a);
 
-// Closes a unit, keeping or deleting its file; a written file is cut after the current position.
+// Closes a unit, keeping or deleting its file; a written file is cut after the current position. A
+// written file whose close fails is reported as a failed write ("write end" and the host's text).
 int f_clos(const cllist* a);
 
 // Makes a unit ready for writing at its current position. Returns 0, or 1 when it cannot be (errno then

@@ -29,8 +29,8 @@ struct Unit {
     // 1 when the last operation was a write. A signal handler reads it to know whether to cut the file.
     std::atomic<int> last_op{0};
     bool scratch = false;      // deleted at close
-    // Opened with status old: one of the run's inputs. An input is never locked, and a FIFO or device is
-    // opened for reading only.
+    // Opened with status old: one of the run's inputs. An input is never locked nor created, and a FIFO
+    // or device is opened for reading only (an output of those kinds for writing only).
     bool input = false;
     // The file this unit was last an input on. It outlives the connection, so that no output opened
     // later in the run can be the same file.

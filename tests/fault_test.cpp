@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <poll.h>
 #include <random>
 #include <sched.h>
 #include <sstream>
@@ -21,6 +22,7 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -432,37 +434,138 @@ TEST(Faults, DeathsTheTrapsDoNotSeeLeaveOnlyThisRunsRows) {
     }
 }
 
-// An input that is a FIFO ends where its writer closes it: here after the two orbits, so the run ends
-// with the report of a short input rather than waiting for ever.
-TEST(Faults, InputFromAFifoEndsWithItsWriter) {
-    TempDir dir;
-    ASSERT_EQ(mkfifo(dir.file("DATOS.DAT").c_str(), 0644), 0);
-    RunningProgram program(dir);
-    const std::string datos = mars_datos("3");
-    const std::string orbits = datos.substr(0, datos.find("2451545.0\n"));
-    // Opened without waiting, once the program has opened its end for reading.
-    int writer = -1;
-    for (int tries = 0; tries < 30000 && writer < 0 && !has_ended(program.pid()); ++tries) {
-        writer = open(dir.file("DATOS.DAT").c_str(), O_WRONLY | O_NONBLOCK);
-        if (writer < 0) std::this_thread::sleep_for(milliseconds(1));
-    }
-    ASSERT_GE(writer, 0);
-    ASSERT_EQ(write(writer, orbits.data(), orbits.size()), static_cast<ssize_t>(orbits.size()));
-    close(writer);
-    for (int tries = 0; tries < 10000 && !has_ended(program.pid()); ++tries) {
-        std::this_thread::sleep_for(milliseconds(1));
-    }
-    ASSERT_TRUE(has_ended(program.pid())) << "the run waits for an end of file that never comes";
-    const RunResult result = program.wait();
-    EXPECT_EQ(result.term_signal, SIGABRT);
-    EXPECT_EQ(result.standard_error, read_report("list in: end of file"));
-    EXPECT_FALSE(dir.exists("ZEPO.DAT"));
-}
-
-// ---- Faults injected by a tracer ---------------------------------------------------------------------
+// ---- FIFOs -----------------------------------------------------------------------------------------
 
 const std::string kWritingReport =
     "\napparent state: unit 2 named ZEPO.DAT\nlast format: list io\nlately writing sequential formatted external IO\n";
+
+// An input that is a FIFO ends where its writer closes it: after the two orbits, the run ends with the
+// report of a short input rather than waiting for ever. A ZEPO.DAT that is a link to that FIFO is the
+// input under another name, refused like a link to a regular input.
+TEST(Faults, InputFromAFifoEndsWithItsWriterAndIsNeverTheOutput) {
+    const std::string datos = mars_datos("3");
+    const struct {
+        const char* what;
+        std::string fed;
+        bool output_links_to_input;
+        std::string standard_error;
+    } cases[] = {
+        {"the writer closes after the two orbits", datos.substr(0, datos.find("2451545.0\n")), false,
+         read_report("list in: end of file")},
+        {"ZEPO.DAT is a link to the FIFO", datos, true,
+         "open: ZEPO.DAT is the same file as DATOS.DAT, an input of this run\napparent state: unit 2 named "
+         "ZEPO.DAT\nlast format: list io\nlately reading sequential formatted external IO\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        ASSERT_EQ(mkfifo(dir.file("DATOS.DAT").c_str(), 0644), 0);
+        if (c.output_links_to_input) {
+            ASSERT_EQ(symlink("DATOS.DAT", dir.file("ZEPO.DAT").c_str()), 0);
+        }
+        RunningProgram program(dir);
+        // Opened without waiting, once the program has opened its end for reading.
+        int writer = -1;
+        for (int tries = 0; tries < 30000 && writer < 0 && !has_ended(program.pid()); ++tries) {
+            writer = open(dir.file("DATOS.DAT").c_str(), O_WRONLY | O_NONBLOCK);
+            if (writer < 0) std::this_thread::sleep_for(milliseconds(1));
+        }
+        ASSERT_GE(writer, 0);
+        ASSERT_EQ(write(writer, c.fed.data(), c.fed.size()), static_cast<ssize_t>(c.fed.size()));
+        close(writer);
+        for (int tries = 0; tries < 10000 && !has_ended(program.pid()); ++tries) {
+            std::this_thread::sleep_for(milliseconds(1));
+        }
+        ASSERT_TRUE(has_ended(program.pid())) << "the run waits for something that never comes";
+        const RunResult result = program.wait();
+        EXPECT_EQ(result.term_signal, SIGABRT);
+        EXPECT_EQ(result.standard_error, c.standard_error);
+        struct stat st {};
+        EXPECT_EQ(lstat(dir.file("ZEPO.DAT").c_str(), &st) == 0 && S_ISLNK(st.st_mode), c.output_links_to_input);
+        EXPECT_EQ(lstat(dir.file("DATOS.DAT").c_str(), &st) == 0 && S_ISFIFO(st.st_mode), true);
+    }
+}
+
+// Waits until the program sleeps in an open, where a FIFO opened for writing waits for its reader; false
+// when it ended first.
+bool wait_until_sleeping_in_open(pid_t pid) {
+    const std::string path = "/proc/" + std::to_string(pid) + "/syscall";
+    for (int tries = 0; tries < 30000 && !has_ended(pid); ++tries) {
+        std::ifstream in(path);
+        long number = -1;
+        if (in >> number && number == SYS_openat) return true;  // a running process shows "running"
+        std::this_thread::sleep_for(milliseconds(1));
+    }
+    return false;
+}
+
+// Reads the FIFO's read end fd (opened without blocking) until the writer closes its end or limit bytes
+// have come, giving up when writer ends without ever opening the FIFO.
+std::string read_from_fifo(int fd, pid_t writer, std::size_t limit) {
+    std::string got;
+    char buffer[4096];
+    while (got.size() < limit) {
+        pollfd ready{fd, POLLIN, 0};
+        poll(&ready, 1, 100);
+        const ssize_t n = read(fd, buffer, std::min(sizeof buffer, limit - got.size()));
+        if (n > 0) {
+            got.append(buffer, static_cast<std::size_t>(n));
+        } else if ((n == 0 && (ready.revents & POLLHUP) != 0) || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+            break;  // the writer has closed its end
+        } else if (has_ended(writer) && (ready.revents & POLLIN) == 0) {
+            break;
+        }
+    }
+    return got;
+}
+
+// A ZEPO.DAT that is a FIFO is written like a pipe, never read by the run itself: the run waits for a
+// reader, the reader gets every row, and a reader that leaves early ends the run with the report of a
+// broken pipe.
+TEST(Faults, FifoOutputBehavesAsAPipe) {
+    enum class Reader { kFromTheStart, kOnceTheRunWaits, kLeavingEarly };
+    const struct {
+        const char* what;
+        const char* rows;
+        Reader reader;
+        std::string standard_error;  // empty: the run ends with status 0
+    } cases[] = {
+        {"a reader from the start, more rows than the pipe holds", "5000", Reader::kFromTheStart, ""},
+        {"a reader that comes once the run waits for one", "3", Reader::kOnceTheRunWaits, ""},
+        {"a reader that leaves after 4 kB", kLongRun, Reader::kLeavingEarly,
+         std::string("write end: ") + std::strerror(EPIPE) + kWritingReport},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        dir.write("DATOS.DAT", mars_datos(c.rows));
+        const std::string fifo = dir.file("ZEPO.DAT");
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+        int reader = c.reader == Reader::kOnceTheRunWaits ? -1 : open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        RunningProgram program(dir);
+        if (c.reader == Reader::kOnceTheRunWaits) {
+            ASSERT_TRUE(wait_until_sleeping_in_open(program.pid())) << "the run did not wait for a reader";
+            reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        }
+        ASSERT_GE(reader, 0);
+        const std::size_t limit = c.reader == Reader::kLeavingEarly ? 4096 : std::string::npos;
+        const std::string got = read_from_fifo(reader, program.pid(), limit);
+        close(reader);
+        const RunResult result = program.wait();
+        EXPECT_EQ(result.standard_error, c.standard_error);
+        const std::string& reference = reference_table(got.size() + 1);
+        EXPECT_EQ(got, reference.substr(0, got.size()));
+        if (c.standard_error.empty()) {
+            EXPECT_TRUE(result.exited && result.exit_status == 0);
+            EXPECT_EQ(count_rows(got), std::stoi(c.rows));
+            EXPECT_TRUE(row_starts_at(reference, got.size())) << "the last row is cut short";
+        } else {
+            EXPECT_EQ(result.term_signal, SIGABRT);
+        }
+    }
+}
+
+// ---- Faults injected by a tracer ---------------------------------------------------------------------
 
 // Whether strace can run a program here: it is installed, and this process may trace its children.
 bool tracer_available() {
@@ -579,6 +682,12 @@ TEST(Faults, InjectedFailuresOfTheCutTheCloseAndTheInputsOpenAreReported) {
         // A network file system may report at the close a write that never reached the file.
         {"the close of the written table fails", "ZEPO.DAT", true, "close", "error=EIO:when=1",
          std::string("write end: ") + std::strerror(EIO) + kWritingReport, Table::kAllRows},
+        // Missing at its open though present at the existence test: reported missing, never created.
+        {"DATOS.DAT removed between its existence test and its open", "DATOS.DAT", false,
+         "access,faccessat,faccessat2", "retval=0",
+         std::string("open: ") + std::strerror(ENOENT) +
+             "\napparent state: unit 1 named DATOS.DAT\nlately writing direct unformatted external IO\n",
+         Table::kOld},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <ctime>
 #include <fcntl.h>
 #include <new>
 #include <sys/file.h>
@@ -11,6 +12,9 @@
 namespace {
 
 constexpr mode_t kNewFileMode = 0666;  // narrowed by the umask, as for any file a program creates
+
+// How often a run that waits for the readers of its output looks again.
+constexpr long kReaderWaitNanoseconds = 10'000'000;
 
 // A FIFO, a device or a socket: a stream of bytes in one direction rather than a file with places in it.
 bool is_stream_kind(mode_t mode) { return S_ISFIFO(mode) || S_ISCHR(mode) || S_ISBLK(mode) || S_ISSOCK(mode); }
@@ -30,9 +34,24 @@ bool is_regular_descriptor(int fd) {
     return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// Takes the advisory lock that keeps a second run from writing the same file. Only a lock held by
-// someone else refuses: where the file system has no locks, the run goes on without one.
-bool lock_for_writing(int fd) { return ::flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK; }
+// Takes the advisory lock that keeps a second run from writing the same file: exclusive, held while the
+// run writes. A program that only reads the file holds it shared while it reads; the run waits until
+// such readers are done, and is refused only when another writer holds the file. Where the file system
+// has no locks, the run goes on without one.
+bool lock_for_writing(int fd) {
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK) {
+            return true;
+        }
+        // A shared lock is granted only while nobody holds the file exclusively: then readers hold it.
+        if (::flock(fd, LOCK_SH | LOCK_NB) != 0) {
+            return errno != EWOULDBLOCK;
+        }
+        ::flock(fd, LOCK_UN);
+        const struct timespec pause = {0, kReaderWaitNanoseconds};
+        ::nanosleep(&pause, nullptr);
+    }
+}
 
 // Opens a FIFO or device in the one direction the unit uses it: an input for reading, an output for
 // writing. Opened both ways, the run would itself be a writer of its own input, whose end would never

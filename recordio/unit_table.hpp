@@ -58,9 +58,10 @@ void f_init();
 // Opens a unit. With err = 0 every failure ends the run through the fatal report; otherwise the error
 // number is returned. Returns 0 on success.
 //
-// Any open other than an input's takes an advisory lock on its file, held until the unit is closed: a
-// file another run holds fails with EWOULDBLOCK ("... is being written by another run"). Such an open
-// also fails, with EINVAL, when the file is one the run has opened as an input ("... is the same file as
+// Any open other than an input's takes an advisory lock on its regular file, held until the unit is
+// closed: a file another run holds fails with EWOULDBLOCK ("... is being written by another run"), while
+// programs that only read the file (under a shared lock) are waited for. Such an open also fails, with
+// EINVAL, when the file is one the run has opened as an input, of whatever kind ("... is the same file as
 // ..."), before anything can be written to it.
 int f_open(const olist* a);
 

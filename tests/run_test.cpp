@@ -38,8 +38,8 @@ TEST(Run, NoPositiveRowCountWritesNoRowButCreatesTheTable) {
     }
 }
 
-// --help and --version alone answer on standard output and touch no file; any other command line is
-// stored and never read, so the run is the ordinary one.
+// --help and --version (or -h and -V) alone answer on standard output and touch no file; any other
+// command line is stored and never read, so the run is the ordinary one.
 TEST(Run, HelpAndVersionAloneTouchNoFile) {
     const struct {
         std::vector<std::string> arguments;
@@ -47,9 +47,13 @@ TEST(Run, HelpAndVersionAloneTouchNoFile) {
     } lines[] = {
         {{"--help"}, "Usage: ephem\n"},
         {{"--version"}, "ephem "},
+        {{"-h"}, "Usage: ephem\n"},
+        {{"-V"}, "ephem "},
         {{"--help", "--version"}, nullptr},
+        {{"-h", "-V"}, nullptr},
         {{"--verbose"}, nullptr},
-        {{"-h"}, nullptr},
+        {{"-v"}, nullptr},
+        {{"-H"}, nullptr},
     };
     for (const auto& line : lines) {
         SCOPED_TRACE(line.arguments.front() + " and " + std::to_string(line.arguments.size() - 1) + " more");

@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include "process/io_state.hpp"
-#include "recordio/unit_file.hpp"
 
 namespace {
 
@@ -199,42 +198,6 @@ TEST_F(UnitOpen, MissingFileIsCreatedForWriting) {
     EXPECT_EQ(close_unit(kUnit), 0);
     EXPECT_TRUE(dir.exists("ZEPO.DAT"));
     EXPECT_EQ(dir.read("ZEPO.DAT"), "");
-}
-
-// A FIFO is opened in the one direction its unit uses: an input for reading, an output for writing, so
-// that the run is never a reader of its own output nor a writer of its own input. An input is never
-// created, also when it has gone since its existence test; an output is.
-TEST_F(UnitOpen, FifoIsOpenedOneWayAndAMissingInputIsNeverCreated) {
-    Directory dir;
-    ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0644), 0);
-    const int other_end = ::open(dir.file("fifo").c_str(), O_RDWR | O_CLOEXEC);  // a reader and a writer
-    ASSERT_GE(other_end, 0);
-    const struct {
-        const char* protects;
-        const char* name;
-        bool input;
-        bool connects;
-        int rights;
-    } cases[] = {
-        {"a FIFO input is read only", "fifo", true, true, kMayRead},
-        {"a FIFO output is written only", "fifo", false, true, kMayWrite},
-        {"an input that has gone is not created", "gone", true, false, 0},
-        {"an output that does not exist is created", "new", false, true, kMayWrite},
-    };
-    for (const auto& c : cases) {
-        Unit& unit = f__units[kUnit];
-        unit.input = c.input;
-        errno = 0;
-        EXPECT_EQ(connect_stream(unit, dir.file(c.name)), c.connects) << c.protects;
-        if (c.connects) {
-            EXPECT_EQ(unit.rights, c.rights) << c.protects;
-            unit.stream.close();
-        } else {
-            EXPECT_EQ(errno, ENOENT) << c.protects;
-        }
-        EXPECT_EQ(dir.exists(c.name), c.connects) << c.protects;
-    }
-    ::close(other_end);
 }
 
 TEST_F(UnitOpen, ReopeningTheSameNameKeepsTheConnection) {

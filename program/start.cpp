@@ -21,19 +21,19 @@ constexpr const char* kUsage =
     "and prints nothing when it succeeds. The layout of both files, the reports and the\n"
     "exit statuses are in the manual: man ephem.\n"
     "\n"
-    "  --help     show this text and exit\n"
-    "  --version  show the version and exit\n";
+    "  -h, --help     show this text and exit\n"
+    "  -V, --version  show the version and exit\n";
 
-// Answers "--help" or "--version" given alone, on standard output, without touching any file. Returns
-// false for every other command line, whose arguments the run stores and never reads.
+// Answers "--help" or "--version" (or "-h", "-V") given alone, on standard output, without touching any
+// file. Returns false for every other command line, whose arguments the run stores and never reads.
 bool answered_alone_option(int argc, char** argv, int& status) {
     if (argc != 2) {
         return false;
     }
     const std::string_view option = argv[1];
-    if (option == "--help") {
+    if (option == "--help" || option == "-h") {
         std::fputs(kUsage, stdout);
-    } else if (option == "--version") {
+    } else if (option == "--version" || option == "-V") {
         std::fputs("ephem " EPHEM_VERSION "\n", stdout);
     } else {
         return false;

@@ -7,6 +7,22 @@ inline constexpr int kFirstMessage = 100;
 inline constexpr int kMessageCount = 33;
 extern const char* const F_err[kMessageCount];
 
+// The error numbers the run-time raises, named after their messages.
+inline constexpr int32_t kIllegalUnitNumber = 101;          // "illegal unit number"
+inline constexpr int32_t kFormattedIoNotAllowed = 102;      // "formatted io not allowed"
+inline constexpr int32_t kUnformattedIoNotAllowed = 103;    // "unformatted io not allowed"
+inline constexpr int32_t kNullFileName = 107;               // "null file name"
+inline constexpr int32_t kTruncationFailed = 111;           // "truncation failed in endfile"
+inline constexpr int32_t kIncomprehensibleListInput = 112;  // "incomprehensible list input"
+inline constexpr int32_t kOutOfFreeSpace = 113;             // "out of free space"
+inline constexpr int32_t kReadUnexpectedCharacter = 115;    // "read unexpected character"
+inline constexpr int32_t kBadVariableType = 117;            // "bad variable type"
+inline constexpr int32_t kCantReadFile = 126;               // "can't read file"
+inline constexpr int32_t kCantWriteFile = 127;              // "can't write file"
+inline constexpr int32_t kNewFileExists = 128;              // "'new' file exists"
+inline constexpr int32_t kCantAppendToFile = 129;           // "can't append to file"
+inline constexpr int32_t kIoRecursion = 131;                // "I/O started while already doing I/O"
+
 // Writes the fatal report for error number n (-1 end of file, 0..99 a host error code, 100..132 the
 // message table) raised by caller, closes all units and aborts the process.
 [[noreturn]] void f__fatal(int32_t n, const char* caller);

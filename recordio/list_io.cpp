@@ -17,7 +17,7 @@ int32_t list_io_start(const cilist* a, int32_t reading, Unit** unit) {
     f__fmtlen = 7;
     f__sequential = 1;
     if (a->unit < 0 || a->unit >= kUnitCount) {
-        return err__fl(a->err, 101, "stler");
+        return err__fl(a->err, kIllegalUnitNumber, "stler");
     }
     Unit& chosen = f__units[a->unit];
     f__curunit = &chosen;
@@ -28,11 +28,11 @@ int32_t list_io_start(const cilist* a, int32_t reading, Unit** unit) {
         f__init = kInitialised | kUnderWay;
         f__curunit = &chosen;
         if (failed != 0) {
-            return err__fl(a->err, 102, "lio");
+            return err__fl(a->err, kFormattedIoNotAllowed, "lio");
         }
     }
     if (!chosen.formatted) {
-        return err__fl(a->err, 103, "lio");
+        return err__fl(a->err, kUnformattedIoNotAllowed, "lio");
     }
     *unit = &chosen;
     return 0;

@@ -26,12 +26,6 @@ constexpr int64_t kMaxExponentField = 99999999;
 // way (an infinity or zero), so it is clamped before it is written out for the conversion.
 constexpr int64_t kExponentClamp = 100000;
 
-// Error numbers of the run-time's message table.
-constexpr int32_t kIncomprehensible = 112;     // "incomprehensible list input"
-constexpr int32_t kUnexpectedCharacter = 115;  // "read unexpected character"
-constexpr int32_t kBadType = 117;              // "bad variable type"
-constexpr int32_t kCannotRead = 126;           // "can't read file"
-
 // The state of the read under way; one read is under way at a time.
 struct ReadState {
     Unit* unit = nullptr;
@@ -192,13 +186,13 @@ int read_exponent(Number& number, int c) {
         c = get_char();
     }
     if (!is_digit(c)) {
-        fail(kIncomprehensible, "exponent field");
+        fail(kIncomprehensibleListInput, "exponent field");
     }
     int64_t e = c - '0';
     while (is_digit(c = get_char())) {
         e = (10 * e) + (c - '0');
         if (e > kMaxExponentField) {
-            fail(kIncomprehensible, "exponent field");
+            fail(kIncomprehensibleListInput, "exponent field");
         }
     }
     number.exponent += minus ? -e : e;
@@ -209,7 +203,7 @@ int read_exponent(Number& number, int c) {
 // item of any read, so they are held as the largest count.
 int32_t repeat_count(const Number& number) {
     if (number.count == 0 || number.exponent != 0 || number.negative) {
-        fail(kIncomprehensible, "bad repetition count");
+        fail(kIncomprehensibleListInput, "bad repetition count");
     }
     int64_t r = 0;
     for (int i = 0; i < number.count && r <= INT32_MAX; ++i) {
@@ -270,7 +264,7 @@ void read_field(bool integer_item) {
     }
     if (c == '.') {
         if (integer_item) {
-            fail(kUnexpectedCharacter, "invalid integer");
+            fail(kReadUnexpectedCharacter, "invalid integer");
         }
         c = read_fraction_digits(number, get_char());
     }
@@ -278,7 +272,7 @@ void read_field(bool integer_item) {
         c = read_exponent(number, c);
     } else if (number.has_digit && is_exponent_letter(c)) {
         if (integer_item) {
-            fail(kUnexpectedCharacter, "invalid integer");
+            fail(kReadUnexpectedCharacter, "invalid integer");
         }
         c = read_exponent(number, get_char());
     }
@@ -292,7 +286,7 @@ void read_field(bool integer_item) {
     if (after_star && (is_blank(c) || c == '\n')) {
         return;  // r* followed by a blank: r null values
     }
-    fail(kIncomprehensible, "invalid number");
+    fail(kIncomprehensibleListInput, "invalid number");
 }
 
 enum class Start { kField, kNull, kSlash };
@@ -364,7 +358,7 @@ int32_t s_rsle(const cilist* a) {
     state.held = kEof;
     state.end_ahead = false;
     if (unit->last_op.load() == 1 && f__nowreading(unit) != 0) {
-        return err__fl(a->err, kCannotRead, "read start");
+        return err__fl(a->err, kCantReadFile, "read start");
     }
     if (unit->at_end) {
         return err__fl(a->end, -1, "read start");
@@ -376,7 +370,7 @@ namespace {
 
 int32_t read_items(int32_t type, int32_t number, char* ptr, int32_t length) {
     if (type != kTypeInteger && type != kTypeDouble) {
-        fail(kBadType, "unknown type in lio");
+        fail(kBadVariableType, "unknown type in lio");
     }
     for (int32_t i = 0; i < number; ++i) {
         if (state.slash_seen) {

@@ -54,6 +54,9 @@ protected:
     void TearDown() override {
         const cllist close{0, kUnit, nullptr};
         f_clos(&close);
+        // The unit table remembers each input for the rest of the process; a later test's output could
+        // take the same inode and be refused as this input.
+        f__units[kUnit].input_file = {};
         if (!path_.empty()) {
             std::remove(path_.c_str());
             path_.clear();

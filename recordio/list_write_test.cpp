@@ -155,10 +155,13 @@ TEST(ListWriteDeathTest, LineRefusedByTheStreamIsFatal) {
         GTEST_SKIP() << "no /dev/full";
     }
     OutputUnit out(27, "/dev/full");
-    const std::vector<char> earlier(8192, 'x');
-    f__units[27].stream.put(earlier.data(), earlier.size());
-    EXPECT_EXIT(out.write_row({1.0, 2.0, 3.0, 4.0, 5.0, 6.0, 7.0, 8.0}), ::testing::KilledBySignal(SIGABRT),
-                "^write end: No space left on device\n");
+    // Filled in the child only: output left pending here would make the unit's close fail in this process.
+    const auto fill_then_write = [&out] {
+        const std::vector<char> earlier(8192, 'x');
+        f__units[27].stream.put(earlier.data(), earlier.size());
+        out.write_row({1.0, 2.0, 3.0, 4.0, 5.0, 6.0, 7.0, 8.0});
+    };
+    EXPECT_EXIT(fill_then_write(), ::testing::KilledBySignal(SIGABRT), "^write end: No space left on device\n");
 }
 
 }  // namespace

@@ -4,7 +4,47 @@
 #include <csignal>
 #include <cstring>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+namespace {
+
+// The size of the kernel's signal set: 64 signals on most machines, 128 on some.
+constexpr std::size_t kKernelSignalSetBytes = (_NSIG - 1) / 8;
+static_assert(kKernelSignalSetBytes <= sizeof(sigset_t));
+
+// Holds every signal the kernel lets a process hold, for the life of the object. The C library's own
+// calls leave out the two realtime signals it keeps for its threads (32 and 33); this single-threaded
+// program has no use for them, and left unheld they would end it, by their default action, in the
+// middle of the stretch. Async-signal-safe.
+class AllSignalsHeld {
+public:
+    AllSignalsHeld() {
+        sigset_t all;
+        std::memset(&all, 0xff, sizeof all);
+        std::memset(&previous_, 0, sizeof previous_);
+        ::syscall(SYS_rt_sigprocmask, SIG_BLOCK, &all, &previous_, kKernelSignalSetBytes);
+    }
+    ~AllSignalsHeld() { ::syscall(SYS_rt_sigprocmask, SIG_SETMASK, &previous_, nullptr, kKernelSignalSetBytes); }
+    AllSignalsHeld(const AllSignalsHeld&) = delete;
+    AllSignalsHeld& operator=(const AllSignalsHeld&) = delete;
+
+private:
+    sigset_t previous_;
+};
+
+// Makes the file end at length when it is longer; a file that already ends there is not touched, so one
+// that may no longer be shortened (made append-only) fails only where a cut is needed. Returns false
+// with errno set when the cut fails. Async-signal-safe.
+bool cut_file(int fd, int64_t length) {
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && static_cast<int64_t>(st.st_size) <= length) {
+        return true;
+    }
+    return ::ftruncate(fd, static_cast<off_t>(length)) == 0;
+}
+
+}  // namespace
 
 void Stream::attach(int fd, bool owns_fd) {
     const off_t at = ::lseek(fd, 0, SEEK_CUR);
@@ -24,9 +64,16 @@ int Stream::close() {
     if (!attached()) {
         return 0;
     }
-    hand_over_output();
+    bool ok = hand_over_output(false);
+    int error = ok ? 0 : errno;
     const int fd = fd_.exchange(-1);
-    return owns_fd() ? ::close(fd) : 0;
+    // Some file systems (network ones) report at the close a write that did not reach the file.
+    if (owns_fd() && ::close(fd) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    errno = error;
+    return ok ? 0 : -1;
 }
 
 int Stream::get() {
@@ -36,7 +83,7 @@ int Stream::get() {
         return c;
     }
     if (in_next_ == in_end_) {
-        if (out_len_ > 0 && !hand_over_output()) {
+        if (out_len_ > 0 && !hand_over_output(false)) {
             read_errno_ = errno;
             return kEof;
         }
@@ -69,7 +116,7 @@ bool Stream::put(const char* text, std::size_t n) {
         seek(tell());  // writing goes on where reading stopped, not where the read-ahead stopped
     }
     while (n > 0) {
-        if (out_len_ == kBufferSize && !hand_over_output()) {
+        if (out_len_ == kBufferSize && !hand_over_output(false)) {
             return false;
         }
         const std::size_t room = kBufferSize - out_len_;
@@ -83,19 +130,19 @@ bool Stream::put(const char* text, std::size_t n) {
 }
 
 bool Stream::flush() {
-    if (!hand_over_output()) {
+    if (!hand_over_output(true)) {
         return false;
     }
     committed_.store(fd_offset_);
     return true;
 }
 
-bool Stream::hand_over_output() {
+bool Stream::hand_over_output(bool completes_flush) {
     if (out_len_ == 0) {
         return true;
     }
     if (replace_old_content_) {
-        return hand_over_replacing();
+        return hand_over_replacing(completes_flush);
     }
     const bool ok = write_all(out_, out_len_);
     out_len_ = 0;
@@ -105,22 +152,29 @@ bool Stream::hand_over_output() {
 // The first output that reaches the file, and the cut right after it. Every signal that can be held
 // waits from before the write to after the cut, so that no trap, and no signal whose default action
 // ends the process, can find the file holding this output followed by older content; only SIGKILL (or
-// the kernel itself) can end the process in between. Until a byte has gone out, the file stays as it
-// was found, and the next output tries again.
-bool Stream::hand_over_replacing() {
-    sigset_t all;
-    sigset_t previous;
-    sigfillset(&all);
-    sigprocmask(SIG_BLOCK, &all, &previous);
-    const bool ok = write_all(out_, out_len_);
+// the kernel itself) can end the process in between. A signal that arrived meanwhile is delivered when
+// the stretch ends, so the output of a completed flush is committed inside it: the exit path then cuts
+// after that output, not before it. Until a byte has gone out, the file stays as it was found, and the
+// next output tries again.
+//
+// A cut that fails (the file was made append-only) fails the hand-over, as a refused write would: the
+// older content still follows this output.
+bool Stream::hand_over_replacing(bool completes_flush) {
+    const AllSignalsHeld held;
+    bool ok = write_all(out_, out_len_);
+    int error = ok ? 0 : errno;
     out_len_ = 0;
-    const int saved_errno = errno;
     if (wrote()) {
-        (void)::ftruncate(fd(), static_cast<off_t>(fd_offset_));
+        if (ok && completes_flush) {
+            committed_.store(fd_offset_);
+        }
+        if (!cut_file(fd(), fd_offset_) && ok) {
+            ok = false;
+            error = errno;
+        }
         replace_old_content_ = false;
     }
-    sigprocmask(SIG_SETMASK, &previous, nullptr);
-    errno = saved_errno;
+    errno = error;
     return ok;
 }
 
@@ -153,7 +207,7 @@ int64_t Stream::tell() const {
 }
 
 bool Stream::seek(int64_t offset) {
-    if (!hand_over_output()) {
+    if (!hand_over_output(false)) {
         return false;
     }
     in_next_ = in_end_ = 0;
@@ -182,12 +236,7 @@ void Stream::cut_and_close_for_exit(bool cut) {
         return;
     }
     if (cut) {
-        // Only a shortening: a file that is already shorter (cut elsewhere) keeps its length.
-        struct stat st;
-        const int64_t end = committed();
-        if (::fstat(fd, &st) == 0 && end < static_cast<int64_t>(st.st_size)) {
-            (void)::ftruncate(fd, static_cast<off_t>(end));
-        }
+        (void)cut_file(fd, committed());  // only a shortening: a shorter file (cut elsewhere) keeps its length
     }
     (void)::close(fd);
 }

@@ -25,9 +25,10 @@ public:
     void attach(int fd, bool owns_fd);
     // For a regular file: the first output that reaches the file also cuts the file right after it, so
     // that nothing of an older, longer file follows this connection's output, whatever ends the process.
+    // A cut that fails fails that hand-over of output, with the cut's errno.
     void replace_old_content() { replace_old_content_ = true; }
-    // Hands pending output to the file (best effort), then closes an owned descriptor. Returns the
-    // descriptor's close result (0 when nothing was closed).
+    // Hands pending output to the file, then closes an owned descriptor. Returns 0, or -1 with errno set
+    // when the output was refused or the close failed; the stream is closed either way.
     int close();
     bool attached() const { return fd_.load() >= 0; }
     int fd() const { return fd_.load(); }
@@ -44,8 +45,9 @@ public:
     // Appends n bytes to the output. Returns false with errno set when output had to be handed to the
     // file early (the gathering buffer was full) and the file refused it.
     bool put(const char* text, std::size_t n);
-    // Hands all gathered output to the file. Returns false with errno set when the file refused any of it;
-    // the committed offset then stays at the end of the last complete flush.
+    // Hands all gathered output to the file. Returns false with errno set when the file refused any of it
+    // (the committed offset then stays at the end of the last complete flush), or when the cut after the
+    // first output failed (the output itself is whole, and committed).
     bool flush();
 
     // The logical position: where the next byte would be read or written.
@@ -67,8 +69,9 @@ public:
 
 private:
     bool write_all(const char* data, std::size_t n);
-    bool hand_over_output();
-    bool hand_over_replacing();
+    // completes_flush: the output ends at a flush, so the offset after it may be committed.
+    bool hand_over_output(bool completes_flush);
+    bool hand_over_replacing(bool completes_flush);
 
     static constexpr std::size_t kBufferSize = 8192;
 

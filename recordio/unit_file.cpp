@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <ctime>
 #include <fcntl.h>
 #include <new>
 #include <sys/file.h>
@@ -12,18 +13,75 @@ namespace {
 
 constexpr mode_t kNewFileMode = 0666;  // narrowed by the umask, as for any file a program creates
 
-bool is_regular_file(const std::string& name) {
+// How often a run that waits for the readers of its output looks again.
+constexpr long kReaderWaitNanoseconds = 10'000'000;
+
+// A FIFO, a device or a socket: a stream of bytes in one direction rather than a file with places in it.
+bool is_stream_kind(mode_t mode) { return S_ISFIFO(mode) || S_ISCHR(mode) || S_ISBLK(mode) || S_ISSOCK(mode); }
+
+bool names_stream(const std::string& name) {
     struct stat st;
-    return ::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    return ::stat(name.c_str(), &st) == 0 && is_stream_kind(st.st_mode);
 }
 
-// Takes the advisory lock that keeps a second run from writing the same file. Only a lock held by
-// someone else refuses: where the file system has no locks, the run goes on without one.
-bool lock_for_writing(int fd) { return ::flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK; }
+bool is_stream_descriptor(int fd) {
+    struct stat st;
+    return ::fstat(fd, &st) == 0 && is_stream_kind(st.st_mode);
+}
 
 bool is_regular_descriptor(int fd) {
     struct stat st;
     return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Takes the advisory lock that keeps a second run from writing the same file: exclusive, held while the
+// run writes. A program that only reads the file holds it shared while it reads; the run waits until
+// such readers are done, and is refused only when another writer holds the file. Where the file system
+// has no locks, the run goes on without one.
+bool lock_for_writing(int fd) {
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK) {
+            return true;
+        }
+        // A shared lock is granted only while nobody holds the file exclusively: then readers hold it.
+        if (::flock(fd, LOCK_SH | LOCK_NB) != 0) {
+            return errno != EWOULDBLOCK;
+        }
+        ::flock(fd, LOCK_UN);
+        const struct timespec pause = {0, kReaderWaitNanoseconds};
+        ::nanosleep(&pause, nullptr);
+    }
+}
+
+// Opens a FIFO or device in the one direction the unit uses it: an input for reading, an output for
+// writing. Opened both ways, the run would itself be a writer of its own input, whose end would never
+// come, or a reader of its own output, which would take the rows no one else gets; and a FIFO output
+// opened for writing only waits here until a reader comes.
+int open_stream(const Unit& unit, const std::string& name, int& rights) {
+    rights = unit.input ? kMayRead : kMayWrite;
+    return open_fd(name, unit.input ? O_RDONLY : O_WRONLY);
+}
+
+// The open sequence for every other kind: reading and writing (content kept, at the start), then
+// reading only, then writing only.
+//
+// Writing only is tried for an output that does not exist yet, which it creates; never for an input, so
+// that an input removed after its existence test is reported missing, not created. An existing file
+// that can be opened neither way is refused with the reason the read-only open gave: opening it for
+// writing would empty it, and an input file that merely lacks read permission must not lose its content
+// to an open.
+int open_in_sequence(const Unit& unit, const std::string& name, int& rights) {
+    rights = kMayRead | kMayWrite;
+    int fd = open_fd(name, O_RDWR);
+    if (fd < 0) {
+        fd = open_fd(name, O_RDONLY);
+        rights = kMayRead;
+    }
+    if (fd < 0 && errno == ENOENT && !unit.input) {
+        fd = open_fd(name, O_WRONLY | O_CREAT);
+        rights = kMayWrite;
+    }
+    return fd;
 }
 
 }  // namespace
@@ -74,10 +132,10 @@ const Unit* input_on_same_file(const std::string& name) {
     return nullptr;
 }
 
-// Only a regular file: a terminal or a device may well be both a run's input and its output.
+// Of every kind: a FIFO or a device that is the run's input must not become its output either.
 void remember_input_file(Unit& unit) {
     struct stat st;
-    if (::fstat(unit.stream.fd(), &st) == 0 && S_ISREG(st.st_mode)) {
+    if (::fstat(unit.stream.fd(), &st) == 0) {
         try {
             unit.input_file = {true, st.st_dev, st.st_ino, unit.name};
         } catch (const std::bad_alloc&) {
@@ -86,25 +144,17 @@ void remember_input_file(Unit& unit) {
     }
 }
 
-// Connects the unit's stream, trying reading and writing (content kept, at the start), then reading only,
-// then writing only. Returns false with errno set when the file cannot be opened at all.
+// Connects the unit's stream, opening a FIFO or device in one direction and any other file by the open
+// sequence (see above). Returns false with errno set when the file cannot be opened at all.
 //
-// An input that is a FIFO or a device starts with reading only: opened for reading and writing, the run
-// would itself be a writer of its own input, and the end of the file would never come.
-//
-// Writing only is tried for a file that does not exist yet, which it creates. An existing file that can
-// be opened neither way is refused with the reason the read-only open gave: opening it for writing would
-// empty it, and an input file that merely lacks read permission must not lose its content to an open.
+// The kind is asked of the name and then of the descriptor: a FIFO or device put in place of the name
+// in between, and opened both ways, is opened again in its one direction.
 bool connect_stream(Unit& unit, const std::string& name) {
-    int rights = kMayRead | kMayWrite;
-    int fd = unit.input && !is_regular_file(name) ? -1 : open_fd(name, O_RDWR);
-    if (fd < 0) {
-        fd = open_fd(name, O_RDONLY);
-        rights = kMayRead;
-    }
-    if (fd < 0 && errno == ENOENT) {
-        fd = open_fd(name, O_WRONLY | O_CREAT);
-        rights = kMayWrite;
+    int rights = 0;
+    int fd = names_stream(name) ? open_stream(unit, name, rights) : open_in_sequence(unit, name, rights);
+    if (fd >= 0 && rights == (kMayRead | kMayWrite) && is_stream_descriptor(fd)) {
+        ::close(fd);
+        fd = open_stream(unit, name, rights);
     }
     if (fd < 0) {
         return false;

@@ -54,18 +54,21 @@ void forget_name(Unit& unit) {
 }
 
 // Cuts a written file after the current position, so that nothing of an older, longer file remains.
+// Output still gathered is handed over first; a file that refuses it fails like the end of a row.
 int cut_at_position(Unit& unit, int32_t err) {
+    if (!unit.stream.flush()) {
+        return err__fl_host(err, errno, "write end");
+    }
     if (unit.record_length != 0) {
         return 0;
     }
-    unit.stream.flush();  // a failed flush leaves the position after the bytes the file did take
     const int64_t position = unit.stream.tell();
     const int64_t length = unit.stream.file_size();
     if (position >= length || !unit.can_seek || !unit.named) {
         return 0;
     }
     if (::ftruncate(unit.stream.fd(), static_cast<off_t>(position)) != 0) {
-        return err__fl(err, 111, "endfile");
+        return err__fl(err, kTruncationFailed, "endfile");
     }
     return 0;
 }
@@ -97,7 +100,7 @@ void connect_preset_units() {
 
 void f_init() {
     if ((f__init & kUnderWay) != 0) {
-        f__fatal(131, "I/O recursion");
+        f__fatal(kIoRecursion, "I/O recursion");
     }
     f__init = kInitialised;
     connect_preset_units();
@@ -105,14 +108,14 @@ void f_init() {
 
 int f_open(const olist* a) {
     if ((f__init & kUnderWay) != 0) {
-        return err__fl(a->err, 131, "I/O recursion");
+        return err__fl(a->err, kIoRecursion, "I/O recursion");
     }
     if ((f__init & kInitialised) == 0) {
         f_init();
     }
     f__external = 1;
     if (a->unit < 0 || a->unit >= kUnitCount) {
-        return err__fl(a->err, 101, "open");
+        return err__fl(a->err, kIllegalUnitNumber, "open");
     }
     Unit& unit = f__units[a->unit];
     f__curunit = &unit;
@@ -136,7 +139,7 @@ int f_open(const olist* a) {
     if (a->file != nullptr) {
         const std::string_view given = given_name(*a);
         if (given.empty()) {
-            return err__fl(a->err, 107, "open");
+            return err__fl(a->err, kNullFileName, "open");
         }
         // A longer name is refused rather than shortened: the shortened name could be another file.
         if (given.size() > kMaxNameLength) {
@@ -145,7 +148,7 @@ int f_open(const olist* a) {
         try {
             name = given;
         } catch (const std::bad_alloc&) {
-            return err__fl(a->err, 113, "no space");
+            return err__fl(a->err, kOutOfFreeSpace, "no space");
         }
     } else {
         name = "fort." + std::to_string(a->unit);
@@ -183,7 +186,7 @@ int f_open(const olist* a) {
         case 'n':
         case 'N':
             if (file_exists(name)) {
-                return err__fl(a->err, 128, "open");
+                return err__fl(a->err, kNewFileExists, "open");
             }
             [[fallthrough]];
         case 'r':
@@ -208,7 +211,7 @@ int f_open(const olist* a) {
         unit.named = true;
     } catch (const std::bad_alloc&) {
         forget_name(unit);
-        return err__fl(a->err, 113, "no space");
+        return err__fl(a->err, kOutOfFreeSpace, "no space");
     }
 
     if (!connect_stream(unit, name)) {
@@ -230,7 +233,7 @@ int f_open(const olist* a) {
     if (starts_with_letter(a->access, 'a')) {
         const int64_t end = unit.stream.file_size();
         if (end < 0 || !unit.stream.seek(end)) {
-            return err__fl(a->err, 129, "open");
+            return err__fl(a->err, kCantAppendToFile, "open");
         }
     }
     return 0;
@@ -238,7 +241,7 @@ int f_open(const olist* a) {
 
 int f_clos(const cllist* a) {
     if ((f__init & kUnderWay) != 0) {
-        return err__fl(a->err, 131, "I/O recursion");
+        return err__fl(a->err, kIoRecursion, "I/O recursion");
     }
     if (a->unit < 0 || a->unit >= kUnitCount) {
         return 0;
@@ -252,10 +255,15 @@ int f_clos(const cllist* a) {
                 ::unlink(unit.name.c_str());
             }
         } else {
-            if (unit.last_op.load() == 1) {
+            const bool written = unit.last_op.load() == 1;
+            if (written) {
                 result = cut_at_position(unit, a->err);
             }
-            unit.stream.close();  // a standard stream's descriptor stays open
+            // A standard stream's descriptor stays open. The close of a written file is the last word of
+            // its writing: a file system that reports a lost write only there fails like a row.
+            if (unit.stream.close() != 0 && written && unit.named && result == 0) {
+                result = err__fl_host(a->err, errno, "write end");
+            }
         }
     }
     unit.at_end = false;
@@ -298,7 +306,6 @@ bool reopen_in_place(Unit& x, std::initializer_list<Reopening> ways) {
 
 int f__nowwriting(Unit* x) {
     if ((x->rights & kMayWrite) == 0 && !reopen_in_place(*x, {{O_RDWR, kMayRead | kMayWrite}})) {
-        errno = 127;
         return 1;
     }
     x->last_op.store(1);
@@ -308,7 +315,6 @@ int f__nowwriting(Unit* x) {
 int f__nowreading(Unit* x) {
     if ((x->rights & kMayRead) == 0 &&
         !reopen_in_place(*x, {{O_RDWR, kMayRead | kMayWrite}, {O_RDONLY, kMayRead}})) {
-        errno = 126;
         return 1;
     }
     x->last_op.store(0);

@@ -29,8 +29,8 @@ struct Unit {
     // 1 when the last operation was a write. A signal handler reads it to know whether to cut the file.
     std::atomic<int> last_op{0};
     bool scratch = false;      // deleted at close
-    // Opened with status old: one of the run's inputs. An input is never locked, and a FIFO or device is
-    // opened for reading only.
+    // Opened with status old: one of the run's inputs. An input is never locked nor created, and a FIFO
+    // or device is opened for reading only (an output of those kinds for writing only).
     bool input = false;
     // The file this unit was last an input on. It outlives the connection, so that no output opened
     // later in the run can be the same file.
@@ -58,19 +58,23 @@ void f_init();
 // Opens a unit. With err = 0 every failure ends the run through the fatal report; otherwise the error
 // number is returned. Returns 0 on success.
 //
-// Any open other than an input's takes an advisory lock on its file, held until the unit is closed: a
-// file another run holds fails with EWOULDBLOCK ("... is being written by another run"). Such an open
-// also fails, with EINVAL, when the file is one the run has opened as an input ("... is the same file as
+// Any open other than an input's takes an advisory lock on its regular file, held until the unit is
+// closed: a file another run holds fails with EWOULDBLOCK ("... is being written by another run"), while
+// programs that only read the file (under a shared lock) are waited for. Such an open also fails, with
+// EINVAL, when the file is one the run has opened as an input, of whatever kind ("... is the same file as
 // ..."), before anything can be written to it.
 int f_open(const olist* a);
 
-// Closes a unit, keeping or deleting its file; a written file is cut after the current position.
+// Closes a unit, keeping or deleting its file; a written file is cut after the current position. A
+// written file whose close fails is reported as a failed write ("write end" and the host's text).
 int f_clos(const cllist* a);
 
-// Makes a unit ready for writing at its current position. Returns 0, or 1 with errno = 127.
+// Makes a unit ready for writing at its current position. Returns 0, or 1 when it cannot be (errno then
+// holds the host's reason, when the file refused a reopen); the caller reports kCantWriteFile.
 int f__nowwriting(Unit* x);
 
-// Makes a unit ready for reading at its current position. Returns 0, or 1 with errno = 126.
+// Makes a unit ready for reading at its current position. Returns 0, or 1 when it cannot be (errno as
+// above); the caller reports kCantReadFile.
 int f__nowreading(Unit* x);
 
 // Closes every unit, once per process, reporting nothing. Async-signal-safe: a written file is cut after

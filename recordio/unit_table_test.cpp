@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "process/io_state.hpp"
@@ -74,7 +75,31 @@ auto inside(const Directory& dir, Body body) {
 
 constexpr int kUnit = 12;
 
-TEST(UnitOpen, NameLosesItsTrailingBlanksOnlyAndDefaultsToFortAndTheNumber) {
+// The unit table is process-wide: each test gives it back with none of the units it used connected or
+// named, nothing under way, and no file remembered as an input (a later test's file could take the same
+// inode and be refused as that input).
+class UnitTableTest : public testing::Test {
+protected:
+    void TearDown() override {
+        f__init = f__init & ~kUnderWay;
+        for (Unit& unit : f__units) {
+            if (unit.named) {
+                const cllist close{1, unit_number(unit), nullptr};
+                f_clos(&close);
+            }
+            unit.input_file = {};
+        }
+    }
+};
+class UnitOpen : public UnitTableTest {};
+class UnitClose : public UnitTableTest {};
+class UnitTable : public UnitTableTest {};
+class PresetUnits : public UnitTableTest {};
+class UnitSwitch : public UnitTableTest {};
+class UnitOpenDeathTest : public UnitTableTest {};
+class UnitExitDeathTest : public UnitTableTest {};
+
+TEST_F(UnitOpen, NameLosesItsTrailingBlanksOnlyAndDefaultsToFortAndTheNumber) {
     const struct {
         const char* protects;
         int unit;
@@ -101,7 +126,7 @@ TEST(UnitOpen, NameLosesItsTrailingBlanksOnlyAndDefaultsToFortAndTheNumber) {
     }
 }
 
-TEST(UnitOpen, RefusedNamesAndNumbers) {
+TEST_F(UnitOpen, RefusedNamesAndNumbers) {
     Directory dir;
     dir.write(std::string(255, 'a'), "the file a shortened name would reach");
     const int too_long = inside(dir, [] { return open_unit(kUnit, std::string(255, 'a') + "b", "OLD"); });
@@ -117,7 +142,7 @@ TEST(UnitOpen, RefusedNamesAndNumbers) {
     EXPECT_FALSE(dir.exists("X"));
 }
 
-TEST(UnitOpen, OldFileMissingLeavesTheUnitUnconnectedButNamed) {
+TEST_F(UnitOpen, OldFileMissingLeavesTheUnitUnconnectedButNamed) {
     Directory dir;
     EXPECT_EQ(open_unit(kUnit, dir.file("DATOS.DAT"), "OLD"), ENOENT);
     const Unit& unit = f__units[kUnit];
@@ -130,7 +155,7 @@ TEST(UnitOpen, OldFileMissingLeavesTheUnitUnconnectedButNamed) {
     EXPECT_FALSE(unit.named);
 }
 
-TEST(UnitOpen, StatusDecidesWhatHappensToTheFile) {
+TEST_F(UnitOpen, StatusDecidesWhatHappensToTheFile) {
     Directory dir;
     dir.write("existing", "old content\n");
     EXPECT_EQ(open_unit(kUnit, dir.file("existing"), "new"), 128);
@@ -150,7 +175,7 @@ TEST(UnitOpen, StatusDecidesWhatHappensToTheFile) {
     close_unit(kUnit);
 }
 
-TEST(UnitOpen, ExistingFileOpensForReadingAndWritingAtItsStart) {
+TEST_F(UnitOpen, ExistingFileOpensForReadingAndWritingAtItsStart) {
     Directory dir;
     dir.write("ZEPO.DAT", "old rows\n");
     ASSERT_EQ(open_unit(kUnit, dir.file("ZEPO.DAT"), "UNKNOWN"), 0);
@@ -164,7 +189,7 @@ TEST(UnitOpen, ExistingFileOpensForReadingAndWritingAtItsStart) {
     EXPECT_EQ(dir.read("ZEPO.DAT"), "old rows\n");  // nothing written, nothing cut
 }
 
-TEST(UnitOpen, MissingFileIsCreatedForWriting) {
+TEST_F(UnitOpen, MissingFileIsCreatedForWriting) {
     Directory dir;
     ASSERT_EQ(open_unit(kUnit, dir.file("ZEPO.DAT"), nullptr), 0);
     const Unit& unit = f__units[kUnit];
@@ -175,7 +200,7 @@ TEST(UnitOpen, MissingFileIsCreatedForWriting) {
     EXPECT_EQ(dir.read("ZEPO.DAT"), "");
 }
 
-TEST(UnitOpen, ReopeningTheSameNameKeepsTheConnection) {
+TEST_F(UnitOpen, ReopeningTheSameNameKeepsTheConnection) {
     Directory dir;
     dir.write("A", "abc");
     ASSERT_EQ(open_unit(kUnit, dir.file("A"), "OLD"), 0);
@@ -191,7 +216,7 @@ TEST(UnitOpen, ReopeningTheSameNameKeepsTheConnection) {
     close_unit(kUnit);
 }
 
-TEST(UnitOpen, OpeningAnotherNameClosesTheFirstAndCutsIt) {
+TEST_F(UnitOpen, OpeningAnotherNameClosesTheFirstAndCutsIt) {
     Directory dir;
     dir.write("first", "a longer old content\n");
     ASSERT_EQ(open_unit(kUnit, dir.file("first"), "UNKNOWN"), 0);
@@ -202,7 +227,7 @@ TEST(UnitOpen, OpeningAnotherNameClosesTheFirstAndCutsIt) {
     close_unit(kUnit);
 }
 
-TEST(UnitClose, UnconnectedAndOutOfRangeUnitsCloseWithoutEffect) {
+TEST_F(UnitClose, UnconnectedAndOutOfRangeUnitsCloseWithoutEffect) {
     EXPECT_EQ(close_unit(kUnit), 0);
     EXPECT_EQ(close_unit(-1), 0);
     EXPECT_EQ(close_unit(kUnitCount), 0);
@@ -210,7 +235,7 @@ TEST(UnitClose, UnconnectedAndOutOfRangeUnitsCloseWithoutEffect) {
     EXPECT_FALSE(f__units[kUnit].stream.attached());
 }
 
-TEST(UnitClose, WrittenFileIsCutAfterTheLastByteWritten) {
+TEST_F(UnitClose, WrittenFileIsCutAfterTheLastByteWritten) {
     Directory dir;
     dir.write("ZEPO.DAT", std::string(1000, 'o'));
     ASSERT_EQ(open_unit(kUnit, dir.file("ZEPO.DAT"), "UNKNOWN"), 0);
@@ -224,7 +249,7 @@ TEST(UnitClose, WrittenFileIsCutAfterTheLastByteWritten) {
     EXPECT_EQ(unit.last_op.load(), 0);
 }
 
-TEST(UnitClose, DeleteRemovesTheFileAndKeepDoesNot) {
+TEST_F(UnitClose, DeleteRemovesTheFileAndKeepDoesNot) {
     Directory dir;
     dir.write("gone", "x");
     ASSERT_EQ(open_unit(kUnit, dir.file("gone"), "OLD"), 0);
@@ -237,7 +262,7 @@ TEST(UnitClose, DeleteRemovesTheFileAndKeepDoesNot) {
     EXPECT_EQ(dir.read("kept"), "x");
 }
 
-TEST(UnitClose, ScratchFileDisappearsAtClose) {
+TEST_F(UnitClose, ScratchFileDisappearsAtClose) {
     ASSERT_EQ(open_unit(kUnit, "ignored", "SCRATCH"), 0);
     const std::string name = f__units[kUnit].name;
     EXPECT_TRUE(f__units[kUnit].scratch);
@@ -247,7 +272,7 @@ TEST(UnitClose, ScratchFileDisappearsAtClose) {
 }
 
 // An open or close while a read or write is under way would pull the unit from under the transfer.
-TEST(UnitTable, OpenAndCloseDuringATransferAreRefused) {
+TEST_F(UnitTable, OpenAndCloseDuringATransferAreRefused) {
     Directory dir;
     f_init();
     f__init = f__init | kUnderWay;
@@ -261,7 +286,7 @@ TEST(UnitTable, OpenAndCloseDuringATransferAreRefused) {
     EXPECT_EQ(closed, 131);
 }
 
-TEST(PresetUnits, StandardStreamsAreConnectedWithoutNamesAndSurviveAClose) {
+TEST_F(PresetUnits, StandardStreamsAreConnectedWithoutNamesAndSurviveAClose) {
     f_init();
     EXPECT_EQ(f__units[0].stream.fd(), STDERR_FILENO);
     EXPECT_EQ(f__units[5].stream.fd(), STDIN_FILENO);
@@ -273,18 +298,13 @@ TEST(PresetUnits, StandardStreamsAreConnectedWithoutNamesAndSurviveAClose) {
         EXPECT_FALSE(f__units[number].named) << number;
         EXPECT_TRUE(f__units[number].formatted) << number;
     }
-    // Unit 5 has no name to reopen under, so it cannot be turned to writing.
-    errno = 0;
-    EXPECT_EQ(f__nowwriting(&f__units[5]), 1);
-    EXPECT_EQ(errno, 127);
-
     EXPECT_EQ(close_unit(6), 0);
     EXPECT_FALSE(f__units[6].stream.attached());
     EXPECT_NE(fcntl(STDOUT_FILENO, F_GETFD), -1);
     f_init();
 }
 
-TEST(UnitSwitch, WriteOnlyUnitTurnsToReadingAtTheSamePosition) {
+TEST_F(UnitSwitch, WriteOnlyUnitTurnsToReadingAtTheSamePosition) {
     Directory dir;
     ASSERT_EQ(open_unit(kUnit, dir.file("W"), "UNKNOWN"), 0);
     Unit& unit = f__units[kUnit];
@@ -298,12 +318,31 @@ TEST(UnitSwitch, WriteOnlyUnitTurnsToReadingAtTheSamePosition) {
     close_unit(kUnit);
 }
 
+// A connection without the right to write is reopened for it; where that cannot be done the switch fails
+// and errno keeps the host's reason, never a number of the run-time's own table.
+TEST_F(UnitSwitch, ReadOnlyConnectionThatCannotBeReopenedForWritingFails) {
+    Directory dir;
+    ASSERT_EQ(mkdir(dir.file("D").c_str(), 0755), 0);
+    ASSERT_EQ(open_unit(kUnit, dir.file("D"), "UNKNOWN"), 0);  // a directory opens for reading only
+    ASSERT_EQ(f__units[kUnit].rights, kMayRead);
+    errno = 0;
+    EXPECT_EQ(f__nowwriting(&f__units[kUnit]), 1);
+    EXPECT_EQ(errno, EISDIR);
+    EXPECT_NE(f__units[kUnit].last_op.load(), 1);
+
+    f_init();
+    EXPECT_EQ(f__nowwriting(&f__units[5]), 1);  // standard input has no name to reopen under
+    EXPECT_TRUE(f__units[5].stream.attached());
+    EXPECT_EQ(f__units[5].last_op.load(), 0);
+}
+
 // Only a failed existence test records the name; the report of any other refused open has none.
-TEST(UnitOpenDeathTest, FailureWithoutAnErrorBranchIsReported) {
+TEST_F(UnitOpenDeathTest, FailureWithoutAnErrorBranchIsReported) {
     Directory dir;
     dir.write("existing", "x");
     const std::string name = dir.file("existing");
     const auto open_new = [&name] {
+        f__fmtbuf = nullptr;  // as before any transfer of the run, whatever earlier tests read or wrote
         const olist a{0, 14, name.c_str(), static_cast<int32_t>(name.size()), "NEW", nullptr, nullptr, 0, nullptr};
         f_open(&a);
     };
@@ -313,7 +352,7 @@ TEST(UnitOpenDeathTest, FailureWithoutAnErrorBranchIsReported) {
 
 // The close of all units holds SIGINT and SIGTERM, so that a signal arriving while it runs cannot end the
 // process with files left uncut; and it cuts a written file after its last completed flush.
-TEST(UnitExitDeathTest, CloseOfAllUnitsCutsAndCannotBeInterrupted) {
+TEST_F(UnitExitDeathTest, CloseOfAllUnitsCutsAndCannotBeInterrupted) {
     Directory dir;
     dir.write("ZEPO.DAT", std::string(1000, 'o'));
     const std::string name = dir.file("ZEPO.DAT");

@@ -9,9 +9,12 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
+#include <poll.h>
 #include <random>
 #include <sched.h>
 #include <sstream>
@@ -20,9 +23,11 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 #include "tests/program_run.hpp"
 
@@ -276,18 +281,27 @@ void write_old_table(const TempDir& dir) {
     ASSERT_EQ(truncate(dir.file("ZEPO.DAT").c_str(), kOldSize), 0);
 }
 
-// Moments from the start of the reading (a signal during the reads or the opens) to deep into the rows,
-// drawn from a fixed seed so that a failure can be repeated. Half of them fall in the first two
-// milliseconds, where the input is read and the table opened.
+// Moments drawn from a fixed seed, so that a failure can be repeated: 200 in the first three
+// milliseconds after the traps are in place, where the input is read, the table opened and the first row
+// written over the older table and cut after it (half of them in the first 0.6 ms, where that happens on
+// a fast machine), and a few deep into the rows. Whatever the moment, the
+// file is the older table untouched (no row had been written) or this run's whole rows, cut after the
+// last: never nothing, which would mean the older table lost with the row that replaced it.
 TEST(Faults, InterruptOrTerminationAtManyMomentsLeavesWholeRowsAndNoOldTail) {
     constexpr unsigned kSeed = 20240611;
+    constexpr int kEarlyRuns = 200;
+    constexpr int kLateRuns = 8;
     std::mt19937 draw(kSeed);
-    std::uniform_int_distribution<int> early_us(0, 2000);
+    std::uniform_int_distribution<int> earliest_us(0, 600);
+    std::uniform_int_distribution<int> early_us(0, 3000);
     std::uniform_int_distribution<int> late_us(0, 250000);
-    int with_rows = 0;
-    for (int run = 0; run < 16; ++run) {
+    int early_old_tables = 0;
+    int early_with_rows = 0;
+    int late_with_rows = 0;
+    for (int run = 0; run < kEarlyRuns + kLateRuns; ++run) {
+        const bool early = run < kEarlyRuns;
         const int signal_number = run % 2 == 0 ? SIGINT : SIGTERM;
-        const int delay_us = run % 4 < 2 ? early_us(draw) : late_us(draw);
+        const int delay_us = !early ? late_us(draw) : run % 4 < 2 ? earliest_us(draw) : early_us(draw);
         SCOPED_TRACE("seed " + std::to_string(kSeed) + ", run " + std::to_string(run) + ": " +
                      strsignal(signal_number) + " after " + std::to_string(delay_us) + " us");
         TempDir dir;
@@ -303,22 +317,24 @@ TEST(Faults, InterruptOrTerminationAtManyMomentsLeavesWholeRowsAndNoOldTail) {
         EXPECT_EQ(result.standard_error, signal_number == SIGINT ? "Interrupt\n" : "Killed\n");
         EXPECT_EQ(result.standard_output, "");
 
-        // Either no row had been written, and the older table is untouched, or the table is cut after
-        // the last whole row.
         const off_t size = file_size(dir.file("ZEPO.DAT"));
         if (size == kOldSize) {
             std::ifstream in(dir.file("ZEPO.DAT"), std::ios::binary);
             std::string start(kOldMarker.size(), '\0');
             in.read(start.data(), static_cast<std::streamsize>(start.size()));
             EXPECT_EQ(start, kOldMarker);
+            early_old_tables += early ? 1 : 0;
         } else {
             ASSERT_LT(size, kOldSize / 4) << "the old tail was not cut";
             const std::string table = dir.read("ZEPO.DAT");
             EXPECT_EQ(whole_rows_fault(table), "");
-            with_rows += count_rows(table) > 0 ? 1 : 0;
+            ASSERT_GT(count_rows(table), 0) << "the older table is gone and no row took its place";
+            ++(early ? early_with_rows : late_with_rows);
         }
     }
-    EXPECT_GT(with_rows, 0) << "no moment fell among the rows";
+    std::printf("%d runs signalled in their first 3 ms: %d left the older table, %d whole rows\n", kEarlyRuns,
+                early_old_tables, early_with_rows);
+    EXPECT_GT(late_with_rows, 0) << "no moment fell among the rows";
 }
 
 // ---- Deaths the traps do not see ---------------------------------------------------------------------
@@ -421,31 +437,280 @@ TEST(Faults, DeathsTheTrapsDoNotSeeLeaveOnlyThisRunsRows) {
     }
 }
 
-// An input that is a FIFO ends where its writer closes it: here after the two orbits, so the run ends
-// with the report of a short input rather than waiting for ever.
-TEST(Faults, InputFromAFifoEndsWithItsWriter) {
-    TempDir dir;
-    ASSERT_EQ(mkfifo(dir.file("DATOS.DAT").c_str(), 0644), 0);
-    RunningProgram program(dir);
+// ---- FIFOs -----------------------------------------------------------------------------------------
+
+const std::string kWritingReport =
+    "\napparent state: unit 2 named ZEPO.DAT\nlast format: list io\nlately writing sequential formatted external IO\n";
+
+// An input that is a FIFO ends where its writer closes it: after the two orbits, the run ends with the
+// report of a short input rather than waiting for ever. A ZEPO.DAT that is a link to that FIFO is the
+// input under another name, refused like a link to a regular input.
+TEST(Faults, InputFromAFifoEndsWithItsWriterAndIsNeverTheOutput) {
     const std::string datos = mars_datos("3");
-    const std::string orbits = datos.substr(0, datos.find("2451545.0\n"));
-    // Opened without waiting, once the program has opened its end for reading.
-    int writer = -1;
-    for (int tries = 0; tries < 30000 && writer < 0 && !has_ended(program.pid()); ++tries) {
-        writer = open(dir.file("DATOS.DAT").c_str(), O_WRONLY | O_NONBLOCK);
-        if (writer < 0) std::this_thread::sleep_for(milliseconds(1));
+    const struct {
+        const char* what;
+        std::string fed;
+        bool output_links_to_input;
+        std::string standard_error;
+    } cases[] = {
+        {"the writer closes after the two orbits", datos.substr(0, datos.find("2451545.0\n")), false,
+         read_report("list in: end of file")},
+        {"ZEPO.DAT is a link to the FIFO", datos, true,
+         "open: ZEPO.DAT is the same file as DATOS.DAT, an input of this run\napparent state: unit 2 named "
+         "ZEPO.DAT\nlast format: list io\nlately reading sequential formatted external IO\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        ASSERT_EQ(mkfifo(dir.file("DATOS.DAT").c_str(), 0644), 0);
+        if (c.output_links_to_input) {
+            ASSERT_EQ(symlink("DATOS.DAT", dir.file("ZEPO.DAT").c_str()), 0);
+        }
+        RunningProgram program(dir);
+        // Opened without waiting, once the program has opened its end for reading.
+        int writer = -1;
+        for (int tries = 0; tries < 30000 && writer < 0 && !has_ended(program.pid()); ++tries) {
+            writer = open(dir.file("DATOS.DAT").c_str(), O_WRONLY | O_NONBLOCK);
+            if (writer < 0) std::this_thread::sleep_for(milliseconds(1));
+        }
+        ASSERT_GE(writer, 0);
+        ASSERT_EQ(write(writer, c.fed.data(), c.fed.size()), static_cast<ssize_t>(c.fed.size()));
+        close(writer);
+        for (int tries = 0; tries < 10000 && !has_ended(program.pid()); ++tries) {
+            std::this_thread::sleep_for(milliseconds(1));
+        }
+        ASSERT_TRUE(has_ended(program.pid())) << "the run waits for something that never comes";
+        const RunResult result = program.wait();
+        EXPECT_EQ(result.term_signal, SIGABRT);
+        EXPECT_EQ(result.standard_error, c.standard_error);
+        struct stat st {};
+        EXPECT_EQ(lstat(dir.file("ZEPO.DAT").c_str(), &st) == 0 && S_ISLNK(st.st_mode), c.output_links_to_input);
+        EXPECT_EQ(lstat(dir.file("DATOS.DAT").c_str(), &st) == 0 && S_ISFIFO(st.st_mode), true);
     }
-    ASSERT_GE(writer, 0);
-    ASSERT_EQ(write(writer, orbits.data(), orbits.size()), static_cast<ssize_t>(orbits.size()));
-    close(writer);
-    for (int tries = 0; tries < 10000 && !has_ended(program.pid()); ++tries) {
+}
+
+// Waits until the program sleeps in an open, where a FIFO opened for writing waits for its reader; false
+// when it ended first.
+bool wait_until_sleeping_in_open(pid_t pid) {
+    const std::string path = "/proc/" + std::to_string(pid) + "/syscall";
+    for (int tries = 0; tries < 30000 && !has_ended(pid); ++tries) {
+        std::ifstream in(path);
+        long number = -1;
+        if (in >> number && number == SYS_openat) return true;  // a running process shows "running"
         std::this_thread::sleep_for(milliseconds(1));
     }
-    ASSERT_TRUE(has_ended(program.pid())) << "the run waits for an end of file that never comes";
-    const RunResult result = program.wait();
-    EXPECT_EQ(result.term_signal, SIGABRT);
-    EXPECT_EQ(result.standard_error, read_report("list in: end of file"));
-    EXPECT_FALSE(dir.exists("ZEPO.DAT"));
+    return false;
+}
+
+// Reads the FIFO's read end fd (opened without blocking) until the writer closes its end or limit bytes
+// have come, giving up when writer ends without ever opening the FIFO.
+std::string read_from_fifo(int fd, pid_t writer, std::size_t limit) {
+    std::string got;
+    char buffer[4096];
+    while (got.size() < limit) {
+        pollfd ready{fd, POLLIN, 0};
+        poll(&ready, 1, 100);
+        const ssize_t n = read(fd, buffer, std::min(sizeof buffer, limit - got.size()));
+        if (n > 0) {
+            got.append(buffer, static_cast<std::size_t>(n));
+        } else if ((n == 0 && (ready.revents & POLLHUP) != 0) || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+            break;  // the writer has closed its end
+        } else if (has_ended(writer) && (ready.revents & POLLIN) == 0) {
+            break;
+        }
+    }
+    return got;
+}
+
+// A ZEPO.DAT that is a FIFO is written like a pipe, never read by the run itself: the run waits for a
+// reader, the reader gets every row, and a reader that leaves early ends the run with the report of a
+// broken pipe.
+TEST(Faults, FifoOutputBehavesAsAPipe) {
+    enum class Reader { kFromTheStart, kOnceTheRunWaits, kLeavingEarly };
+    const struct {
+        const char* what;
+        const char* rows;
+        Reader reader;
+        std::string standard_error;  // empty: the run ends with status 0
+    } cases[] = {
+        {"a reader from the start, more rows than the pipe holds", "5000", Reader::kFromTheStart, ""},
+        {"a reader that comes once the run waits for one", "3", Reader::kOnceTheRunWaits, ""},
+        {"a reader that leaves after 4 kB", kLongRun, Reader::kLeavingEarly,
+         std::string("write end: ") + std::strerror(EPIPE) + kWritingReport},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        dir.write("DATOS.DAT", mars_datos(c.rows));
+        const std::string fifo = dir.file("ZEPO.DAT");
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+        int reader = c.reader == Reader::kOnceTheRunWaits ? -1 : open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        RunningProgram program(dir);
+        if (c.reader == Reader::kOnceTheRunWaits) {
+            ASSERT_TRUE(wait_until_sleeping_in_open(program.pid())) << "the run did not wait for a reader";
+            reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        }
+        ASSERT_GE(reader, 0);
+        const std::size_t limit = c.reader == Reader::kLeavingEarly ? 4096 : std::string::npos;
+        const std::string got = read_from_fifo(reader, program.pid(), limit);
+        close(reader);
+        const RunResult result = program.wait();
+        EXPECT_EQ(result.standard_error, c.standard_error);
+        const std::string& reference = reference_table(got.size() + 1);
+        EXPECT_EQ(got, reference.substr(0, got.size()));
+        if (c.standard_error.empty()) {
+            EXPECT_TRUE(result.exited && result.exit_status == 0);
+            EXPECT_EQ(count_rows(got), std::stoi(c.rows));
+            EXPECT_TRUE(row_starts_at(reference, got.size())) << "the last row is cut short";
+        } else {
+            EXPECT_EQ(result.term_signal, SIGABRT);
+        }
+    }
+}
+
+// ---- Faults injected by a tracer ---------------------------------------------------------------------
+
+// Whether strace can run a program here: it is installed, and this process may trace its children.
+bool tracer_available() {
+    static const bool available = std::system("strace -qq -o /dev/null true > /dev/null 2>&1") == 0;
+    return available;
+}
+
+// strace running the program with a fault injected into the system calls named in calls (a comma-separated
+// set) where they touch path: rule is what strace's inject takes after the set, such as
+// "signal=SIGTERM:when=1" (the first such call) or "error=EIO". A path that exists is given whole, as
+// strace matches descriptors to it; one that does not exist is matched by the name the program uses.
+std::vector<std::string> injecting(const std::string& path, const std::string& calls, const std::string& rule) {
+    return {"strace", "-qq", "-o", "/dev/null", "-P", path, "-e", "trace=" + calls, "-e", "inject=" + calls + ":" + rule};
+}
+
+// The older table these tests put in ZEPO.DAT: far longer than the rows written.
+const std::string kOldLine = std::string(79, 'o') + "\n";
+constexpr std::size_t kOldTableBytes = 64 * 1024;
+
+std::string first_row() {
+    const std::string& table = reference_table(1);
+    std::size_t next = 1;
+    while (!row_starts_at(table, next)) ++next;
+    return table.substr(0, next);
+}
+
+// A signal that arrives while the first row is written over the older table and the file cut after it is
+// held until the cut is done, and then finds the row committed: the file is exactly that row, neither the
+// older table nor nothing. The tracer raises the signal at the row's write and at the cut, so that it is
+// pending when the stretch ends; every signal the program can hold is held there, the realtime ones the C
+// library keeps for itself (32 and 33) among them.
+TEST(Faults, SignalInTheFirstRowsStretchLeavesExactlyTheFirstRow) {
+    if (!tracer_available()) {
+        GTEST_SKIP() << "strace cannot trace a program here";
+    }
+    const struct {
+        const char* signal;
+        int exit_status;  // -1: ended by the signal term_signal
+        int term_signal;
+        const char* standard_error;
+    } endings[] = {
+        {"SIGTERM", 1, 0, "Killed\n"},
+        {"SIGINT", 1, 0, "Interrupt\n"},
+        {"SIGFPE", -1, SIGABRT, "Floating Exception\n"},
+        {"SIGABRT", -1, SIGABRT, "IOT Trap\n"},
+        {"SIGHUP", -1, SIGHUP, ""},
+        {"32", -1, 32, ""},
+        {"33", -1, 33, ""},
+    };
+    for (const char* call : {"write", "ftruncate"}) {
+        for (const auto& ending : endings) {
+            SCOPED_TRACE(std::string(ending.signal) + " raised at the first row's " + call);
+            TempDir dir;
+            dir.write("DATOS.DAT", mars_datos("3"));
+            write_repeated(dir.file("ZEPO.DAT"), kOldLine, kOldTableBytes);
+            RunOptions options;
+            options.wrapper = injecting(std::filesystem::canonical(dir.file("ZEPO.DAT")), call,
+                                        std::string("signal=") + ending.signal + ":when=1");
+            const RunResult result = run_ephem(dir, options);
+            if (ending.exit_status >= 0) {
+                EXPECT_TRUE(result.exited && result.exit_status == ending.exit_status);
+            } else {
+                // strace ends as its program did, or, for a signal it cannot raise on itself (32, 33),
+                // with the shell's status for it.
+                EXPECT_TRUE(result.term_signal == ending.term_signal ||
+                            (result.exited && result.exit_status == 128 + ending.term_signal))
+                    << result.exit_status << " " << result.term_signal;
+            }
+            EXPECT_EQ(result.standard_error, ending.standard_error);
+            EXPECT_EQ(dir.read("ZEPO.DAT"), first_row());
+        }
+    }
+}
+
+// Failures the file system rarely gives, injected by the tracer: each is reported like a refused write,
+// and no file is changed beyond what the failure itself forces.
+TEST(Faults, InjectedFailuresOfTheCutTheCloseAndTheInputsOpenAreReported) {
+    if (!tracer_available()) {
+        GTEST_SKIP() << "strace cannot trace a program here";
+    }
+    enum class Table { kOld, kFirstRowOverTheOld, kFirstRow, kAllRows };
+    const std::string old_table = [] {
+        std::string table;
+        while (table.size() < kOldTableBytes) table += kOldLine;
+        return table;
+    }();
+    const struct {
+        const char* what;
+        const char* file;  // the file whose system calls fail
+        bool input_present;
+        const char* calls;
+        const char* rule;
+        std::string standard_error;
+        Table table;
+    } cases[] = {
+        // The first row is whole, but the older table still follows it: the run says so at once.
+        {"every cut refused, as for a file made append-only", "ZEPO.DAT", true, "ftruncate", "error=EPERM",
+         std::string("write end: ") + std::strerror(EPERM) + kWritingReport, Table::kFirstRowOverTheOld},
+        // The row was committed all the same, so the close of all units cuts after it.
+        {"the cut after the first row failing once", "ZEPO.DAT", true, "ftruncate", "error=EIO:when=1",
+         std::string("write end: ") + std::strerror(EIO) + kWritingReport, Table::kFirstRow},
+        // A network file system may report at the close a write that never reached the file.
+        {"the close of the written table fails", "ZEPO.DAT", true, "close", "error=EIO:when=1",
+         std::string("write end: ") + std::strerror(EIO) + kWritingReport, Table::kAllRows},
+        // Missing at its open though present at the existence test: reported missing, never created.
+        {"DATOS.DAT removed between its existence test and its open", "DATOS.DAT", false,
+         "access,faccessat,faccessat2", "retval=0",
+         std::string("open: ") + std::strerror(ENOENT) +
+             "\napparent state: unit 1 named DATOS.DAT\nlately writing direct unformatted external IO\n",
+         Table::kOld},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        if (c.input_present) {
+            dir.write("DATOS.DAT", mars_datos("3"));
+        }
+        dir.write("ZEPO.DAT", old_table);
+        RunOptions options;
+        const std::string path = dir.exists(c.file) ? std::filesystem::canonical(dir.file(c.file)).string() : c.file;
+        options.wrapper = injecting(path, c.calls, c.rule);
+        const RunResult result = run_ephem(dir, options);
+        EXPECT_EQ(result.term_signal, SIGABRT);
+        EXPECT_EQ(result.standard_error, c.standard_error);
+        EXPECT_EQ(dir.exists("DATOS.DAT"), c.input_present);
+        const std::string table = dir.read("ZEPO.DAT");
+        switch (c.table) {
+            case Table::kOld:
+                EXPECT_EQ(table, old_table);
+                break;
+            case Table::kFirstRowOverTheOld:
+                EXPECT_EQ(table, first_row() + old_table.substr(first_row().size()));
+                break;
+            case Table::kFirstRow:
+                EXPECT_EQ(table, first_row());
+                break;
+            case Table::kAllRows:
+                EXPECT_EQ(count_rows(table), 3);
+                EXPECT_EQ(whole_rows_fault(table), "");
+                break;
+        }
+    }
 }
 
 // ---- The disk filling up -----------------------------------------------------------------------------

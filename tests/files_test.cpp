@@ -4,14 +4,19 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <linux/fs.h>
 #include <sched.h>
 #include <string>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -265,6 +270,91 @@ TEST(Files, OutputThatIsNotOursToWriteIsRefusedBeforeAnyRow) {
         EXPECT_EQ(result.standard_error, c.first_line + kOpeningOutput);
         EXPECT_EQ(dir.read("ZEPO.DAT"), before);
         EXPECT_EQ(dir.read("DATOS.DAT"), mars_datos("3"));
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Waits until the program (not the test's child before it becomes the program) has the file path open;
+// false when it ended first.
+bool wait_until_open(pid_t pid, const std::string& path) {
+    const std::string wanted = std::filesystem::canonical(path).string();
+    const std::string process = "/proc/" + std::to_string(pid);
+    for (int tries = 0; tries < 30000; ++tries) {
+        siginfo_t info{};
+        if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid) {
+            return false;
+        }
+        std::string name;
+        std::ifstream(process + "/comm") >> name;
+        std::error_code ignored;
+        if (name == "ephem") {
+            for (const auto& entry : std::filesystem::directory_iterator(process + "/fd", ignored)) {
+                if (std::filesystem::read_symlink(entry.path(), ignored) == wanted) return true;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+}
+
+// Sets or clears the append-only flag of the open file fd (chattr +a); false where the file system has
+// no such flag.
+bool set_append_only(int fd, bool on) {
+    int flags = 0;
+    if (ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0) return false;
+    flags = on ? flags | FS_APPEND_FL : flags & ~FS_APPEND_FL;
+    return ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+}
+
+// A program that reads the table holds a shared lock on it while it reads: the run waits until the
+// reader lets go (it is not refused as if another run were writing), then writes its table. A table made
+// append-only meanwhile can no longer be cut after the first row, and the run says so at once.
+TEST(Files, ReaderOfTheTableIsWaitedFor) {
+    std::string old_table;
+    while (old_table.size() < 16 * 1024) old_table += std::string(79, 'o') + "\n";
+    const std::string three_rows = reference_rows(3);
+    const std::string first_row = three_rows.substr(0, split_rows(three_rows).front().size());
+    const struct {
+        const char* what;
+        bool append_only;
+        std::string standard_error;  // empty: the run ends normally with its three rows
+        std::string table;
+    } cases[] = {
+        {"the reader lets go", false, "", three_rows},
+        {"made append-only while the run waits", true, std::string("write end: ") + std::strerror(EPERM) + kWritingOutput,
+         first_row + old_table.substr(first_row.size())},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        dir.write("DATOS.DAT", mars_datos("3"));
+        dir.write("ZEPO.DAT", old_table);
+        const int reader = open(dir.file("ZEPO.DAT").c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_EQ(flock(reader, LOCK_SH), 0);
+        RunningProgram program(dir);
+        ASSERT_TRUE(wait_until_open(program.pid(), dir.file("ZEPO.DAT")));
+        const bool flagged = c.append_only && set_append_only(reader, true);
+        close(reader);  // the reader lets go
+        const RunResult result = program.wait();
+        if (c.append_only && !flagged) {
+            std::printf("skipped: no append-only flag on this file system\n");
+            continue;
+        }
+        if (flagged) {
+            const int fd = open(dir.file("ZEPO.DAT").c_str(), O_RDONLY | O_CLOEXEC);
+            EXPECT_TRUE(set_append_only(fd, false));
+            close(fd);
+        }
+        if (c.standard_error.empty()) {
+            expect_normal_end(result);
+        } else {
+            expect_aborted(result);
+            EXPECT_EQ(result.standard_error, c.standard_error);
+        }
+        EXPECT_EQ(dir.read("ZEPO.DAT"), c.table);
     }
 }
 

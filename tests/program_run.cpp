@@ -119,12 +119,20 @@ RunningProgram::RunningProgram(const TempDir& dir, const RunOptions& options) : 
         if (options.prepare) {
             options.prepare();
         }
-        std::vector<char*> argv{const_cast<char*>("ephem")};
+        std::vector<char*> argv;
+        for (const std::string& word : options.wrapper) {
+            argv.push_back(const_cast<char*>(word.c_str()));
+        }
+        argv.push_back(const_cast<char*>(options.wrapper.empty() ? "ephem" : ephem_path()));
         for (const std::string& argument : options.arguments) {
             argv.push_back(const_cast<char*>(argument.c_str()));
         }
         argv.push_back(nullptr);
-        execv(ephem_path(), argv.data());
+        if (options.wrapper.empty()) {
+            execv(ephem_path(), argv.data());
+        } else {
+            execvp(argv[0], argv.data());
+        }
         _exit(122);
     }
     close(out_pipe[1]);

@@ -31,6 +31,9 @@ struct RunOptions {
     std::string stdin_path = "/dev/null";
     std::vector<std::string> arguments = {};  // after the program name
     std::function<void()> prepare = {};       // run in the child just before the program starts
+    // A command that runs the program (a tracer such as strace with its options), found on the PATH;
+    // empty: the program runs by itself.
+    std::vector<std::string> wrapper = {};
 };
 
 struct RunResult {

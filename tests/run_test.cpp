@@ -38,15 +38,22 @@ TEST(Run, NoPositiveRowCountWritesNoRowButCreatesTheTable) {
     }
 }
 
-// --help and --version alone answer on standard output and touch no file; any other command line is
-// stored and never read, so the run is the ordinary one.
+// --help and --version (or -h and -V) alone answer on standard output and touch no file; any other
+// command line is stored and never read, so the run is the ordinary one.
 TEST(Run, HelpAndVersionAloneTouchNoFile) {
     const struct {
         std::vector<std::string> arguments;
         const char* output_starts;  // nullptr: an ordinary run
     } lines[] = {
-        {{"--help"}, "Usage: ephem\n"}, {{"--version"}, "ephem "}, {{"--help", "--version"}, nullptr},
-        {{"--verbose"}, nullptr},       {{"-h"}, nullptr},
+        {{"--help"}, "Usage: ephem\n"},
+        {{"--version"}, "ephem "},
+        {{"-h"}, "Usage: ephem\n"},
+        {{"-V"}, "ephem "},
+        {{"--help", "--version"}, nullptr},
+        {{"-h", "-V"}, nullptr},
+        {{"--verbose"}, nullptr},
+        {{"-v"}, nullptr},
+        {{"-H"}, nullptr},
     };
     for (const auto& line : lines) {
         SCOPED_TRACE(line.arguments.front() + " and " + std::to_string(line.arguments.size() - 1) + " more");

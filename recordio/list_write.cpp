@@ -12,9 +12,6 @@ namespace {
 // Items are placed so that no line reaches this many characters, whatever the unit or its file.
 constexpr int32_t kLineLimit = 80;
 
-// The error number of a unit that cannot be turned to writing.
-constexpr int32_t kCannotWrite = 127;
-
 // The free-format write state: one write is open at a time. The line buffer is made once and never
 // grows: a line of double items is at most 79 characters and its line end, and an item is formed at
 // the end of the line before it is known whether it fits.
@@ -67,14 +64,14 @@ int32_t s_wsle(const cilist* a, ItemTextForm form) {
     state.put_errno = 0;
     state.form = form;
     if (unit->last_op.load() != 1 && f__nowwriting(unit) != 0) {
-        return err__fl(a->err, kCannotWrite, "list output start");
+        return err__fl(a->err, kCantWriteFile, "list output start");
     }
     return 0;
 }
 
 int32_t list_write_items(int32_t type, int32_t number, char* ptr, int32_t length) {
     if (type != kTypeDouble) {
-        return err__fl(state.err, 117, "unknown type in lio");
+        return err__fl(state.err, kBadVariableType, "unknown type in lio");
     }
     for (int32_t i = 0; i < number; ++i) {
         double x;

@@ -84,7 +84,7 @@ private:
                   "a signal handler reads these");
 
     bool replace_old_content_ = false;  // until the cut after the first output is done
-    int64_t fd_offset_ = 0;   // the descriptor's own offset, kept to avoid asking the kernel
+    int64_t fd_offset_ = 0;             // the descriptor's own offset, kept to avoid asking the kernel
     char in_[kBufferSize];
     std::size_t in_next_ = 0;  // next unread byte of in_
     std::size_t in_end_ = 0;   // end of the valid bytes of in_

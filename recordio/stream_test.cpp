@@ -1,5 +1,5 @@
-#include <gtest/gtest.h>
 #include "recordio/stream.hpp"
+#include <gtest/gtest.h>
 
 #include <csignal>
 #include <cstdlib>

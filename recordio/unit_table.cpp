@@ -313,8 +313,7 @@ int f__nowwriting(Unit* x) {
 }
 
 int f__nowreading(Unit* x) {
-    if ((x->rights & kMayRead) == 0 &&
-        !reopen_in_place(*x, {{O_RDWR, kMayRead | kMayWrite}, {O_RDONLY, kMayRead}})) {
+    if ((x->rights & kMayRead) == 0 && !reopen_in_place(*x, {{O_RDWR, kMayRead | kMayWrite}, {O_RDONLY, kMayRead}})) {
         return 1;
     }
     x->last_op.store(0);

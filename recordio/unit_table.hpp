@@ -17,18 +17,18 @@ inline constexpr int kMayRead = 1;
 inline constexpr int kMayWrite = 2;
 
 struct Unit {
-    Stream stream;             // attached when the unit is connected
-    std::string name;          // the name it was opened under, trailing blanks removed
-    bool named = false;        // false for the standard streams and unconnected units
-    int32_t record_length = 0; // 0 for sequential access
-    bool can_seek = false;     // the stream is not a terminal
-    bool formatted = false;    // text records
-    int rights = 0;            // kMayRead, kMayWrite or both
-    bool blank_zero = false;   // the blank setting of the open; free-format reading ignores it
-    bool at_end = false;       // the stream has met the end of the file
+    Stream stream;              // attached when the unit is connected
+    std::string name;           // the name it was opened under, trailing blanks removed
+    bool named = false;         // false for the standard streams and unconnected units
+    int32_t record_length = 0;  // 0 for sequential access
+    bool can_seek = false;      // the stream is not a terminal
+    bool formatted = false;     // text records
+    int rights = 0;             // kMayRead, kMayWrite or both
+    bool blank_zero = false;    // the blank setting of the open; free-format reading ignores it
+    bool at_end = false;        // the stream has met the end of the file
     // 1 when the last operation was a write. A signal handler reads it to know whether to cut the file.
     std::atomic<int> last_op{0};
-    bool scratch = false;      // deleted at close
+    bool scratch = false;  // deleted at close
     // Opened with status old: one of the run's inputs. An input is never locked nor created, and a FIFO
     // or device is opened for reading only (an output of those kinds for writing only).
     bool input = false;

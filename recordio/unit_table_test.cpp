@@ -1,5 +1,5 @@
-#include <gtest/gtest.h>
 #include "recordio/unit_table.hpp"
+#include <gtest/gtest.h>
 
 #include <csignal>
 #include <cstring>

@@ -1,5 +1,5 @@
-#include <gtest/gtest.h>
 #include "runtime/signals.hpp"
+#include <gtest/gtest.h>
 
 #include <csignal>
 #include <string>

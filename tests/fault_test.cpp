@@ -78,8 +78,8 @@ std::string whole_rows_fault(const std::string& table) {
     }
     const auto differs = std::mismatch(table.begin(), table.end(), reference.begin());
     if (differs.first != table.end()) {
-        return "differs from the uninterrupted run at byte " + std::to_string(differs.first - table.begin()) +
-               " of " + std::to_string(table.size());
+        return "differs from the uninterrupted run at byte " + std::to_string(differs.first - table.begin()) + " of " +
+               std::to_string(table.size());
     }
     if (!table.empty() && !row_starts_at(reference, table.size())) {
         return "ends inside a row, at byte " + std::to_string(table.size());
@@ -370,17 +370,17 @@ TEST(Faults, DeathsTheTrapsDoNotSeeLeaveOnlyThisRunsRows) {
         const char* what;
         const char* rows;
         void (*prepare)();
-        int signal_number;           // sent once rows are in the file; 0: none
-        int exit_status;             // -1: ended by the signal term_signal
+        int signal_number;  // sent once rows are in the file; 0: none
+        int exit_status;    // -1: ended by the signal term_signal
         int term_signal;
         const char* standard_error;
-        bool torn_last_row;          // the last row may be cut short
-        bool keeps_old_table;        // no byte was written: the older table is left as it was
+        bool torn_last_row;    // the last row may be cut short
+        bool keeps_old_table;  // no byte was written: the older table is left as it was
     } endings[] = {
         {"SIGTERM with standard error a pipe without reader", kLongRun, standard_error_to_a_pipe_without_reader,
          SIGTERM, 1, 0, "", false, false},
-        {"a file-size limit with SIGXFSZ at its default", "100", file_size_limit, 0, -1, SIGABRT,
-         kFileTooLarge.c_str(), false, false},
+        {"a file-size limit with SIGXFSZ at its default", "100", file_size_limit, 0, -1, SIGABRT, kFileTooLarge.c_str(),
+         false, false},
         {"a file-size limit with standard error a pipe without reader", "100",
          [] { standard_error_to_a_pipe_without_reader(), file_size_limit(); }, 0, -1, SIGABRT, "", false, false},
         {"a file-size limit of nothing", "100", no_file_size, 0, -1, SIGABRT, kFileTooLarge.c_str(), false, true},
@@ -581,7 +581,8 @@ bool tracer_available() {
 // "signal=SIGTERM:when=1" (the first such call) or "error=EIO". A path that exists is given whole, as
 // strace matches descriptors to it; one that does not exist is matched by the name the program uses.
 std::vector<std::string> injecting(const std::string& path, const std::string& calls, const std::string& rule) {
-    return {"strace", "-qq", "-o", "/dev/null", "-P", path, "-e", "trace=" + calls, "-e", "inject=" + calls + ":" + rule};
+    return {
+        "strace", "-qq", "-o", "/dev/null", "-P", path, "-e", "trace=" + calls, "-e", "inject=" + calls + ":" + rule};
 }
 
 // The older table these tests put in ZEPO.DAT: far longer than the rows written.
@@ -674,8 +675,8 @@ TEST(Faults, InjectedFailuresOfTheCutTheCloseAndTheInputsOpenAreReported) {
         {"the close of the written table fails", "ZEPO.DAT", true, "close", "error=EIO:when=1",
          std::string("write end: ") + std::strerror(EIO) + kWritingReport, Table::kAllRows},
         // Missing at its open though present at the existence test: reported missing, never created.
-        {"DATOS.DAT removed between its existence test and its open", "DATOS.DAT", false,
-         "access,faccessat,faccessat2", "retval=0",
+        {"DATOS.DAT removed between its existence test and its open", "DATOS.DAT", false, "access,faccessat,faccessat2",
+         "retval=0",
          std::string("open: ") + std::strerror(ENOENT) +
              "\napparent state: unit 1 named DATOS.DAT\nlately writing direct unformatted external IO\n",
          Table::kOld},
@@ -727,9 +728,7 @@ bool run_on_small_disk(const TempDir& dir, const std::string& datos, std::size_t
             mount("tmpfs", disk.c_str(), "tmpfs", 0, ("size=" + std::to_string(size)).c_str()) != 0) {
             _exit(77);
         }
-        {
-            std::ofstream(disk + "/DATOS.DAT") << datos;
-        }
+        { std::ofstream(disk + "/DATOS.DAT") << datos; }
         const pid_t pid = fork();
         if (pid == 0) {
             const int err = open(dir.file("stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);

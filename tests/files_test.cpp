@@ -324,7 +324,8 @@ TEST(Files, ReaderOfTheTableIsWaitedFor) {
         std::string table;
     } cases[] = {
         {"the reader lets go", false, "", three_rows},
-        {"made append-only while the run waits", true, std::string("write end: ") + std::strerror(EPERM) + kWritingOutput,
+        {"made append-only while the run waits", true,
+         std::string("write end: ") + std::strerror(EPERM) + kWritingOutput,
          first_row + old_table.substr(first_row.size())},
     };
     for (const auto& c : cases) {

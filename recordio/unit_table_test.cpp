@@ -68,7 +68,7 @@ template <typename Body>
 auto inside(const Directory& dir, Body body) {
     const auto saved = std::filesystem::current_path();
     std::filesystem::current_path(dir.path());
-    const auto result = body();
+    auto result = body();
     std::filesystem::current_path(saved);
     return result;
 }

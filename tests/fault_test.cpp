@@ -232,7 +232,7 @@ long baseline_rss_kb() {
 
 // Reading allocates nothing and a row is written from a fixed buffer, so no input and no length of run
 // may take the program noticeably above a short run.
-constexpr long kMemorySlackKb = 8 * 1024;
+constexpr long kMemorySlackKb = 8L * 1024;
 
 std::string read_report(const std::string& first_line) {
     return first_line +
@@ -248,7 +248,7 @@ TEST(Faults, StoppedRunHoldsOnlyWholeRowsAtEveryStop) {
     TempDir dir;
     dir.write("DATOS.DAT", mars_datos(kLongRun));
     RunningProgram program(dir);
-    off_t next = 16 * 1024;
+    off_t next = off_t{16} * 1024;
     for (int stop = 0; stop < 5; ++stop) {
         SCOPED_TRACE("stop " + std::to_string(stop));
         ASSERT_TRUE(wait_for_size(dir, program.pid(), next));
@@ -405,10 +405,10 @@ TEST(Faults, DeathsTheTrapsDoNotSeeLeaveOnlyThisRunsRows) {
                 const off_t size = file_size(dir.file("ZEPO.DAT"));
                 return size >= bytes && size < static_cast<off_t>(kOldBytes);
             };
-            for (int tries = 0; tries < 60000 && !rows_reach(256 * 1024) && !has_ended(pid); ++tries) {
+            for (int tries = 0; tries < 60000 && !rows_reach(off_t{256} * 1024) && !has_ended(pid); ++tries) {
                 std::this_thread::sleep_for(milliseconds(1));
             }
-            ASSERT_TRUE(rows_reach(256 * 1024));
+            ASSERT_TRUE(rows_reach(off_t{256} * 1024));
             // The run holds its table locked all the while it writes.
             const int probe = open(dir.file("ZEPO.DAT").c_str(), O_RDONLY);
             EXPECT_EQ(flock(probe, LOCK_EX | LOCK_NB), -1);
@@ -513,10 +513,9 @@ std::string read_from_fifo(int fd, pid_t writer, std::size_t limit) {
         const ssize_t n = read(fd, buffer, std::min(sizeof buffer, limit - got.size()));
         if (n > 0) {
             got.append(buffer, static_cast<std::size_t>(n));
-        } else if ((n == 0 && (ready.revents & POLLHUP) != 0) || (n < 0 && errno != EAGAIN && errno != EINTR)) {
-            break;  // the writer has closed its end
-        } else if (has_ended(writer) && (ready.revents & POLLIN) == 0) {
-            break;
+        } else if ((n == 0 && (ready.revents & POLLHUP) != 0) || (n < 0 && errno != EAGAIN && errno != EINTR) ||
+                   (has_ended(writer) && (ready.revents & POLLIN) == 0)) {
+            break;  // the writer has closed its end, or ended without opening the FIFO
         }
     }
     return got;
@@ -587,7 +586,7 @@ std::vector<std::string> injecting(const std::string& path, const std::string& c
 
 // The older table these tests put in ZEPO.DAT: far longer than the rows written.
 const std::string kOldLine = std::string(79, 'o') + "\n";
-constexpr std::size_t kOldTableBytes = 64 * 1024;
+constexpr std::size_t kOldTableBytes = std::size_t{64} * 1024;
 
 std::string first_row() {
     const std::string& table = reference_table(1);
@@ -752,7 +751,7 @@ bool run_on_small_disk(const TempDir& dir, const std::string& datos, std::size_t
 
 TEST(Faults, DiskFillingUpMidRunKeepsTheRowsBeforeIt) {
     TempDir dir;
-    constexpr std::size_t kDisk = 32 * 1024;  // DATOS.DAT takes one page of it; rows fill the rest
+    constexpr std::size_t kDisk = std::size_t{32} * 1024;  // DATOS.DAT takes one page of it; rows fill the rest
     if (!run_on_small_disk(dir, mars_datos("5000"), kDisk)) {
         GTEST_SKIP() << "mounting a tmpfs is not permitted here";
     }
@@ -863,7 +862,7 @@ TEST(Faults, LargestRowCountRunsInFlatMemory) {
     // depends only on its day, so a one-row run from that day gives it.
     const std::string table = dir.read("ZEPO.DAT");
     ASSERT_GT(count_rows(table), 1000);
-    std::size_t some = 64 * 1024;
+    std::size_t some = std::size_t{64} * 1024;
     while (!row_starts_at(table, some)) ++some;
     EXPECT_EQ(whole_rows_fault(table.substr(0, some)), "");
     std::size_t last = table.size() - 1;

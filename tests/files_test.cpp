@@ -314,7 +314,7 @@ bool set_append_only(int fd, bool on) {
 // append-only meanwhile can no longer be cut after the first row, and the run says so at once.
 TEST(Files, ReaderOfTheTableIsWaitedFor) {
     std::string old_table;
-    while (old_table.size() < 16 * 1024) old_table += std::string(79, 'o') + "\n";
+    while (old_table.size() < std::size_t{16} * 1024) old_table += std::string(79, 'o') + "\n";
     const std::string three_rows = reference_rows(3);
     const std::string first_row = three_rows.substr(0, split_rows(three_rows).front().size());
     const struct {

@@ -13,7 +13,7 @@ namespace {
 
 // Far more rows than are written before the signal: the run must still be going when it arrives.
 const char* const kLongRun = "5000000";
-constexpr long kSomeRows = 64 * 1024;  // bytes of rows to wait for before signalling
+constexpr long kSomeRows = 64L * 1024;  // bytes of rows to wait for before signalling
 
 // The number of rows in a table: each row's first line begins with its day number, "  245....".
 int count_rows(const std::string& table) {

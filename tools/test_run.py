@@ -57,7 +57,9 @@ class RunTest(unittest.TestCase):
             span = ("--start", "2022-08-09", "--rows", "500")
             done = run_installed(launcher, "run", str(CERES_LINE), *span, "--csv", "ceres.csv", "--plot", "ceres.png",
                                  cwd=work, temporary=temporary)
-            self.assertEqual((done.returncode, done.stderr), (0, ""))
+            # It says which files it wrote, on standard error as every note.
+            self.assertEqual((done.returncode, done.stderr),
+                             (0, "ephem-table: wrote ceres.csv\nephem-table: wrote ceres.png\n"))
             self.assertEqual(done.stdout.splitlines()[:2],
                              ["(1) Ceres: 500 rows", "from 2022-08-09 00:00:00 to 2023-12-21 00:00:00 TDB "
                                                      "(JD 2459800.5 to 2460299.5)"])

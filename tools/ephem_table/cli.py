@@ -382,6 +382,7 @@ def run_run(args: argparse.Namespace) -> None:
             rendered = io.StringIO()
             write_table_csv(table, rendered, found, why)
             write_output(args.csv, rendered.getvalue().encode("utf-8"))
+            warn("wrote the CSV to standard output" if args.csv == "-" else f"wrote {args.csv}")
         if args.plot:
             draw(table_path, table, args.plot, None, summary, found)
         # A table in a folder that is removed is named by its body.

@@ -60,7 +60,7 @@ written); 2 bad command line. Every failure is one line on standard error.
 
 DATOS_DESCRIPTION = """\
 Writes DATOS.DAT, the input of ephem: the target's orbit, the observer's orbit, the start time and
-the number of rows (one a day). TARGET is one of:
+the number of rows (one a day, or one a --step). TARGET is one of:
 
   a planet's name     mercury venus mars jupiter saturn uranus neptune pluto (or emb, the Earth-Moon
                       barycentre): the table of approximate planetary elements (E. M. Standish, JPL,
@@ -94,6 +94,13 @@ word after it that is not an element). Target and observer must be different orb
 Warned about: rows more than 2 years from the epoch of elements (the planets' pulls move a two-body
 orbit by arcminutes within 2 years, more beyond), a planet's rows past 2050, where its table ends.
 
+--step 10m (1h, 0.5d, 7d: from one minute to 100 days) gives rows at that step, exactly, by the
+two-body problem's own scaling: every time multiplied by s (the rows a day), counted from the start,
+and every semi-major axis by s^(2/3), masses unchanged (Kepler's third law: the mean motion becomes
+n/s per row, every angle of a row is the real one, every distance s^(2/3) times it). ZEPO.DAT then
+counts steps and holds scaled distances: csv, plot, info and run read it with the factors that
+DATOS.DAT states in its notes, and give real dates and distances.
+
 Each line of DATOS.DAT ends with a note that ephem skips; `plot` takes the body's name from it, and
 `csv`, `info` and `plot` the magnitude parameters of the source (H and G of an MPC line, H and the slope
 of a comet's line, a planet's name).
@@ -106,6 +113,7 @@ examples:
   ephem-table datos q=0.976 e=0.9056 i=162.49 om=235.27 w=172.50 T=1998-02-28.0977 --start 1998-01-01 \\
       --rows 90 --observer "a=1.0000025 e=0.0167121 i=0.00024 om=0 w=102.9312 M=-2.4541 epoch=1998-01-01"
   ephem-table datos comet.txt --start 1997-10-29 --rows 240
+  ephem-table datos mars --start 2027-01-06 --rows 14400 --step 1m
   ephem-table datos a=2.7666 e=0.0786 i=10.587 om=80.266 w=73.532 M=334.33 epoch=2022-08-09 \\
       --name Ceres --start 2459800.5 --rows 100
 """
@@ -128,6 +136,8 @@ examples:
   ephem-table run examples/ceres-mpc/ceres.mpc --start 2023-03-01 --rows 31 --csv ceres.csv --plot ceres.png
   ephem-table run mars --start 2026-01-01 --rows 400 --dir mars-2026
   ephem-table run MPCORB.DAT.gz --pick "2021 QL3" --start 2026-12-01 --rows 60 --csv - > ql3.csv
+  ephem-table run a=0.9224 e=0.1911 i=3.34 w=126.4 om=203.986 M=252.5822 epoch=2029-04-13T21:46 \
+      --start 2029-04-12T12:00 --rows 289 --step 10m --plot flyby.png
 """
 
 

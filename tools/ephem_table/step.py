@@ -126,9 +126,8 @@ def real_distance(distance: float, factor: float) -> float:
 
 def real_table(table: Table, step: Step, origin: float, start: float) -> Table:
     """The table of a scaled run, in real dates and distances: row k at the Julian date of time
-    start + k (each rounded once from the exact sum), r and Delta over the length factor to the
-    table's nine digits, the angles as they are. ZEPO.DAT's own time column is not read: at 1440 rows
-    a day its nine digits no longer tell the rows apart."""
+    start + k, the time ephem gave it (each date rounded once from the exact sum), r and Delta over the
+    length factor to the table's nine digits, the angles as they are."""
     factor = step.length_factor
     # origin + (start + k) / s = (base + k n) / d, with one exact fraction for the first row.
     first = Fraction(origin) + Fraction(start) * step.days

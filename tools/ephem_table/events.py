@@ -358,8 +358,8 @@ class Finder:
                 report: Callable[[float, float, View, int, int], None]) -> None:
         """For each row where `values` turn, the time where `quantity` (of time, view, row of the view,
         points) turns between the rows either side at the stride the extremum needs, passed to
-        report(time, check time, view, row of the view, sense). The rows within the stride after an
-        extremum are its own: the wiggles of the last digit there are no other."""
+        report(time, check time, view, row of the view, sense). At a stride, the rows up to a stride
+        past an extremum are its own: the wiggles of the last digit there are no other."""
         times = self.times
         past = -1
         for i, sense in extrema(times, values):
@@ -382,7 +382,8 @@ class Finder:
                 solutions.append(golden_extremum(f, times[j - 1], times[j + 1], sense, TOLERANCES[points]))
             if len(solutions) == 2:
                 report(solutions[0], solutions[1], view, j, sense)
-                past = i + m - 1
+                if m > 1:
+                    past = max(i, self.nearest_row(solutions[0], view, j)) + m
 
     def closest_approaches(self, distance: Sequence[float]) -> None:
         def length(t: float, view: View, j: int, points: int) -> Optional[float]:

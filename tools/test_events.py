@@ -94,25 +94,6 @@ class BetweenRowsTest(unittest.TestCase):
                 self.assertAlmostEqual(found.jd_tdb, closest, delta=5e-5)
                 self.assertEqual(found.row, 3)
 
-    def test_a_slow_extremum_in_rows_finer_than_a_day_is_one_event_at_its_time(self):
-        # Values printed to nine digits, as ephem prints them: minutes apart they differ by a unit of
-        # the last digit or none near the turn, and their wiggles are no extrema.
-        def rows(minutes, r=lambda dt: 1.5, ra=lambda dt: 5.0, turn=FIRST + 2.0123):
-            times = [FIRST + k * minutes / 1440.0 for k in range(round(4 * 1440 / minutes) + 1)]
-            return Table.of_rows("rows", [(t, float(f"{ra(t - turn):.9g}"), 10.0, float(f"{r(t - turn):.9g}"), 1.0,
-                                           90.0, 20.0, 0.9) for t in times])
-        cases = [
-            # Mars's aphelion (r'' = -1.2e-5 AU/day^2), a stationary point of Jupiter's (0.001 h/day^2).
-            ("aphelion", "distance from the Sun 1.67 AU", dict(r=lambda dt: 1.666 - 0.6e-5 * dt * dt)),
-            ("stationary, direct again", "RA 7.068 h", dict(ra=lambda dt: 7.068 + 0.0005 * dt * dt)),
-        ]
-        for kind, text, curve in cases:
-            for minutes in (1, 10, 60):
-                with self.subTest(kind=kind, minutes=minutes):
-                    (found,) = events.find_events(rows(minutes, **curve))
-                    self.assertEqual((found.kind, found.text), (kind, text))
-                    self.assertAlmostEqual(found.jd_tdb, FIRST + 2.0123, delta=MINUTE)
-
     def test_rows_too_far_apart_say_how_uncertain_the_time_is(self):
         # A perihelion far sharper than the daily rows: the two solutions differ, and the event says so.
         rows = Table.of_rows("rows", [(FIRST + k, 5.0, 10.0, 0.01 + math.sqrt(1e-4 + (k - 3.3) ** 2), 1.0, 90.0,

@@ -175,15 +175,16 @@ class LabelGeometryTest(unittest.TestCase):
         # Two days of 10-minute rows of a body passing 0.00025 AU from the observer in a straight line
         # at 0.0043 AU a day, nearest on the second day at 21:46.
         minutes = [(2461042.5 + k / 144.0, 0.0043 * (k / 144.0 - 1.4069), 0.00025) for k in range(289)]
-        fine = Table.of_rows("fine", [(t, math.degrees(math.atan2(y, x)) / 15.0 % 24.0, 0.0, 1.0, math.hypot(x, y), 90.0,
-                                       90.0, 0.5) for t, x, y in minutes])
+        fine = Table.of_rows("fine", [(t, math.degrees(math.atan2(y, x)) / 15.0 % 24.0, 0.0, 1.0, math.hypot(x, y),
+                                       90.0, 90.0, 0.5) for t, x, y in minutes])
         # Each case with labels that must be written, and how many at least (the rows drawn as points are
         # labelled first), and the scale of the distances.
         cases = [("2 rows", synthetic(FLY_BY[:2]), [], 1, "rectilinear", "linear"),
                  ("3 rows", Table.of_rows("3 rows", list(mars)[:3]), [], 1, "rectilinear", "linear"),
                  ("Mars", mars, ["conj"], 4, "rectilinear", "linear"),
                  ("a fly-by", fly_by, ["2026-01-03", "2026-01-04", "2026-01-05", "closest"], 4, "rectilinear", "log"),
-                 ("a fly-by in minutes", fine, ["2026-01-02", "2026-01-03 12:00", "2026-01-04", "closest"], 4, "rectilinear", "log"),
+                 ("a fly-by in minutes", fine, ["2026-01-02", "2026-01-03 12:00", "2026-01-04", "closest"], 4,
+                  "rectilinear", "log"),
                  ("round the sky", long_track, [], 5, "rectilinear", "linear"),
                  ("both hemispheres", comet, ["opp", "closest", "conj"], 8, "mollweide", "linear")]
         for name, rows, needed, count, projection, scale in cases:

@@ -3,16 +3,22 @@ that a scaled run of ephem gives the daily rows: every s-th row of a table at 1/
 table's row, its angles digit for digit and its distances to the rounding of their nine digits."""
 
 import decimal
+import importlib.util
 import math
 import pathlib
 import subprocess
+import sys
 import tempfile
 import unittest
 from fractions import Fraction
 
 from testing import COMET_LINE, EPHEM
-from ephem_table import datos, elements, mpc, step, table
-from ephem_table.dates import julian_date
+from ephem_table import cli, datos, elements, events, mpc, step, table
+from ephem_table.dates import calendar_date, julian_date
+
+HAVE_SKYFIELD = all(importlib.util.find_spec(m) is not None for m in ("erfa", "numpy", "skyfield"))
+if HAVE_SKYFIELD:
+    import numpy
 
 # An Apophis-like orbit passing the Earth-Moon barycentre of the planetary table at 0.000246 AU on
 # 2029-04-13 at 21:46 TDB.
@@ -22,36 +28,25 @@ FLY_BY = elements.Orbit(a=0.9224, e=0.1911, i=3.34, w=126.4, om=203.986, M=252.5
 
 class DurationTest(unittest.TestCase):
     def test_durations(self):
-        # (text, the step in days, its text as DATOS.DAT keeps it; None: refused)
-        cases = [("10m", Fraction(1, 144), "10m"), ("1h", Fraction(1, 24), "1h"), ("0.5d", Fraction(1, 2), "0.5d"),
-                 ("7d", Fraction(7), "7d"), (".5d", Fraction(1, 2), "0.5d"), ("1.50h", Fraction(1, 16), "1.5h"),
-                 ("007m", Fraction(7, 1440), "7m"), ("1m", Fraction(1, 1440), "1m"), ("100d", Fraction(100), "100d"),
-                 ("24h", Fraction(1), "24h"),
-                 # Beyond the bounds, a unit that is none, no number, a blank inside, a sign.
-                 ("0.99m", None, ""), ("100.01d", None, ""), ("0d", None, ""), ("30s", None, ""), ("h", None, ""),
-                 ("1 h", None, ""), ("-1h", None, ""), ("1e1m", None, "")]
-        for text, days, kept in cases:
+        # (text, the step in days, its text as DATOS.DAT keeps it); then texts refused: beyond the
+        # bounds, a unit that is none, no number, a blank inside, a sign, an exponent.
+        for text, days, kept in [("10m", "1/144", "10m"), (".5d", "1/2", "0.5d"), ("007d", "7", "7d"),
+                                 ("1.50h", "1/16", "1.5h"), ("1m", "1/1440", "1m"), ("100d", "100", "100d")]:
             with self.subTest(text=text):
-                if days is None:
-                    with self.assertRaises(ValueError):
-                        step.parse_step(text)
-                else:
-                    found = step.parse_step(text)
-                    self.assertEqual((found.days, found.text), (days, kept))
-                    self.assertEqual(step.parse_step(found.text), found)
+                self.assertEqual(step.parse_step(text), step.Step(kept, Fraction(days)))
+        for text in ("0.99m", "100.01d", "0d", "30s", "h", "1 h", "-1h", "1e1m"):
+            with self.subTest(text=text), self.assertRaises(ValueError):
+                step.parse_step(text)
 
     def test_the_scaled_axis_is_the_double_nearest_to_a_s_two_thirds(self):
-        # Against s^(2/3) in 60 digits of decimal arithmetic, rounded to the nearest double by the
-        # decimal module (its conversion of a Decimal to float is correctly rounded).
+        # Against s^(2/3) in 60 digits, rounded to the nearest double by the decimal module; at s = 8
+        # (3 h) s^(2/3) is 4, and the doubles scale exactly.
         context = decimal.Context(prec=60)
-        for s in (Fraction(24), Fraction(144), Fraction(1440), Fraction(1, 7), Fraction(1440, 7), Fraction(1, 100)):
-            for a in (1.0, 0.9224, 1.52371034, 3.1e-3, 2.7666, 5.2e5, 1.0000026):
+        for s in (Fraction(24), Fraction(1440), Fraction(1, 7), Fraction(1440, 7), Fraction(1, 100), Fraction(8)):
+            for a in (1.0, 0.9224, 1.52371034, 3.1e-3, 5.2e5):
                 with self.subTest(s=s, a=a):
-                    root = context.power(context.divide(s.numerator ** 2, s.denominator ** 2),
-                                         context.divide(1, 3))
+                    root = context.power(context.divide(s.numerator ** 2, s.denominator ** 2), context.divide(1, 3))
                     self.assertEqual(step.scaled_axis(a, s), float(context.multiply(decimal.Decimal(a), root)))
-        # A step of 3 h: s^(2/3) is 4, and the doubles scale exactly.
-        self.assertEqual(step.scaled_axis(0.9224, Fraction(8)), 0.9224 * 4)
 
 
 def ephem_rows(text, folder):
@@ -81,33 +76,54 @@ class ScalingTest(unittest.TestCase):
             ("55P at perihelion, e 0.906", comet, "1998-02-20"),
             ("a fly-by at 0.000246 AU", FLY_BY, "2029-04-10"),
         ]
-        # (the step, the daily rows compared); at 1440 rows a day, a week.
-        steps = [("1h", 61), ("1m", 8), ("7d", 365)]
+        # (the step, the daily rows compared, scaled rows and daily rows from one compared row to the next)
+        steps = [("1h", 61, 24, 1), ("1m", 8, 1440, 1), ("7d", 365, 1, 7)]
         for name, target, first in bodies:
             start = julian_date(first)
             observer = elements.planet_orbit("emb", start)
-            for text, days in steps:
+            for text, days, scaled_apart, daily_apart in steps:
                 every = step.parse_step(text)
-                s = every.time_factor
+                pairs = [(k * scaled_apart, k * daily_apart) for k in range((days - 1) // daily_apart + 1)]
                 with self.subTest(body=name, step=text), tempfile.TemporaryDirectory() as tmp:
                     daily_text, daily = ephem_rows(datos.datos_text(target, observer, start, days), tmp)
-                    rows = (days - 1) * int(s) + 1 if s >= 1 else (days - 1) // 7 + 1
-                    scaled_text, scaled = ephem_rows(datos.datos_text(target, observer, start, rows, every), tmp)
+                    scaled_text, scaled = ephem_rows(datos.datos_text(target, observer, start, pairs[-1][0] + 1, every),
+                                                     tmp)
                     real = step.real_table(scaled, every, start, 0.0)
-                    factor = every.length_factor
-                    pairs = [(k * int(s), k) for k in range(days)] if s >= 1 else \
-                        [(k, 7 * k) for k in range(len(scaled))]
                     for k, j in pairs:
-                        # Angles digit for digit; the times exact.
+                        # Angles digit for digit, times exact, distances each printed to half a unit of its
+                        # ninth digit and ours rounded to its own.
                         self.assertEqual([scaled_text[k][c] for c in (1, 2, 5, 6, 7)],
                                          [daily_text[j][c] for c in (1, 2, 5, 6, 7)], (k, j))
                         self.assertEqual(real[k].jd_tdb, daily[j].jd_tdb)
                         for field in ("sun_distance_au", "observer_distance_au"):
-                            ours, theirs = getattr(real[k], field), getattr(daily[j], field)
-                            printed = getattr(scaled[k], field)
-                            # Each printed to half a unit of its ninth digit, and ours rounded to its own.
-                            self.assertLessEqual(abs(ours - theirs), 0.5 * digit(theirs) + 0.5 * digit(printed) / factor +
-                                                 0.5 * digit(ours), (k, j, field))
+                            ours, theirs, printed = (getattr(row, field) for row in (real[k], daily[j], scaled[k]))
+                            self.assertLessEqual(abs(ours - theirs), 0.5 * (digit(theirs) + digit(ours) +
+                                                                            digit(printed) / every.length_factor))
+
+    @unittest.skipUnless(HAVE_SKYFIELD, "needs python3-skyfield (the Debian package)")
+    def test_a_fly_by_at_10_minute_rows_is_the_models_closest_approach(self):
+        # The minimum of the distance that the two-body model gives from the elements written into
+        # DATOS.DAT, by Skyfield's propagator, against the event of the 10-minute table.
+        from skyfield.api import load
+        from test_events import golden
+        from test_propagation import generated_orbit
+        start = julian_date("2029-04-12T12:00")
+        observer = elements.planet_orbit("emb", start)
+        ts = load.timescale(builtin=True)
+        target_orbit, observer_orbit = (generated_orbit(o, ts) for o in (FLY_BY, observer))
+
+        def distance(t):
+            return float(numpy.linalg.norm(target_orbit._at(ts.tt_jd(t))[0] - observer_orbit._at(ts.tt_jd(t))[0]))
+        with tempfile.TemporaryDirectory() as tmp:
+            ephem_rows(datos.datos_text(FLY_BY, observer, start, 289, step.parse_step("10m")), tmp)
+            rows, found, _ = cli.load_table(str(pathlib.Path(tmp, "ZEPO.DAT")), None)
+        (event,) = [e for e in events.find_events(rows, found) if e.kind == events.CLOSEST_APPROACH]
+        t_model = golden(distance, event.jd_tdb - 0.01, event.jd_tdb + 0.01, -1)
+        d_model = distance(t_model)
+        print(f"\nfly-by at 10-minute rows: {events.event_line(event)}; the model's at {calendar_date(t_model)} TDB, "
+              f"{d_model:.6g} AU, the event's at {calendar_date(event.jd_tdb)}, {event.value:.6g} AU", file=sys.stderr)
+        self.assertLess(abs(event.jd_tdb - t_model), 2.0 / 1440.0)
+        self.assertEqual(event.text, f"distance {d_model:.3g} AU ({float(f'{d_model * 149597870.7:.3g}'):,.0f} km)")
 
 
 if __name__ == "__main__":

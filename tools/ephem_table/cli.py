@@ -136,7 +136,7 @@ examples:
   ephem-table run examples/ceres-mpc/ceres.mpc --start 2023-03-01 --rows 31 --csv ceres.csv --plot ceres.png
   ephem-table run mars --start 2026-01-01 --rows 400 --dir mars-2026
   ephem-table run MPCORB.DAT.gz --pick "2021 QL3" --start 2026-12-01 --rows 60 --csv - > ql3.csv
-  ephem-table run a=0.9224 e=0.1911 i=3.34 w=126.4 om=203.986 M=252.5822 epoch=2029-04-13T21:46 \
+  ephem-table run a=0.9224 e=0.1911 i=3.34 w=126.4 om=203.986 M=252.5822 epoch=2029-04-13T21:46 \\
       --start 2029-04-12T12:00 --rows 289 --step 10m --plot flyby.png
 """
 

@@ -213,6 +213,7 @@ def describes(found: Datos, table: Table) -> str:
     if not abs(found.start_jd_tdb - first.jd_tdb) < 0.01:
         return (f"does not describe the table: it starts at {when} {found.start_jd_tdb!r}, the table at "
                 f"{first.jd_tdb!r}")
+
     def first_placed(rows: Iterable[Row]) -> List[Row]:
         """The first row with a place on the sky and finite values, if there is one."""
         for row in rows:

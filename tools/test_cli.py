@@ -12,7 +12,7 @@ import tempfile
 import unittest
 from typing import Any, Dict, List, Optional, Tuple
 
-from testing import EXAMPLES, MARS_TABLE, NAN_ROW, ONE_LINE_ROW, SCRIPT, TOOLS, TWO_LINE_ROW, run_tool
+from testing import EPHEM, EXAMPLES, MARS_TABLE, NAN_ROW, ONE_LINE_ROW, SCRIPT, TOOLS, TWO_LINE_ROW, run_tool
 from ephem_table import csvout
 
 
@@ -122,6 +122,42 @@ class CommandsTest(unittest.TestCase):
                     self.assertIn(text, done.stdout + done.stderr)
                 for text in absent:
                     self.assertNotIn(text, done.stdout)
+
+    @unittest.skipUnless(EPHEM, "needs the built ephem: EPHEM=path/to/ephem (CTest sets it)")
+    def test_a_table_at_another_step_is_read_with_its_factors_or_refused(self):
+        scaled = "ephem-table: ZEPO.DAT: its times count rows from 0, as in the table of a step other than one day"
+        cases: List[Tuple[str, Optional[str], Optional[str], int, str]] = [
+            # (command, DATOS.DAT beside the hourly table, --datos, status, the start of standard error
+            # or of the CSV's first record)
+            ("csv", None, "hourly", 0, "2461041.5,2026-01-01 00:00:00,2025-12-31 23:58:51,"),
+            ("csv", None, None, 1, f"{scaled} (ephem-table datos --step), whose dates and distances need the step and "
+                                   f"factors of the DATOS.DAT that made it; there is no ./DATOS.DAT"),
+            ("plot", "daily", None, 1, f"{scaled} (ephem-table datos --step), whose dates and distances need the step "
+                                       f"and factors of the DATOS.DAT that made it; ./DATOS.DAT does not describe the "
+                                       f"table: it starts at JD 2461041.5, the table at 0.0"),
+            # The file of another step: its orbits have the distances of another scale.
+            ("info", None, "ten minutes", 1, "ephem-table: ten minutes: does not describe the table: its orbits put"),
+            ("csv", None, "edited factors", 1, "ephem-table: edited factors:4: the factors of the note"),
+        ]
+        with tempfile.TemporaryDirectory() as tmp:
+            folder = pathlib.Path(tmp)
+            for name, step in (("daily", "1d"), ("ten minutes", "10m"), ("hourly", "1h")):
+                done = run_tool("datos", "mars", "--start", "2026-01-01", "--rows", "49", "--step", step, "-o", name,
+                                cwd=tmp)
+                self.assertEqual(done.returncode, 0, done.stderr)
+            (folder / "edited factors").write_text((folder / "hourly").read_text().replace("AU x 8.3", "AU x 9.3"))
+            shutil.copy(folder / "hourly", folder / "DATOS.DAT")
+            self.assertEqual(subprocess.run([EPHEM], cwd=tmp).returncode, 0)
+            for command, beside, given, status, start in cases:
+                with self.subTest(command=command, beside=beside, given=given):
+                    (folder / "DATOS.DAT").unlink(missing_ok=True)
+                    if beside:
+                        shutil.copy(folder / beside, folder / "DATOS.DAT")
+                    options = (["--datos", given] if given else []) + (["-o", "x.png"] if command == "plot" else [])
+                    done = run_tool(command, *options, cwd=tmp)
+                    self.assertEqual(done.returncode, status, done.stderr)
+                    self.assertTrue((done.stdout.splitlines()[2] if status == 0 else done.stderr).startswith(start),
+                                    done.stderr or done.stdout[:500])
 
     def test_installed_script_finds_its_package(self):
         # cmake --install puts the script in bin/ and the package in share/ephem/.

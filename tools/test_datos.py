@@ -48,6 +48,13 @@ class ReadDatosTest(unittest.TestCase):
             ("0*5 " + PLAIN, "DATOS.DAT:1: a repeat count of 0 (in the target's orbit)"),
             (PLAIN.rsplit("\n", 3)[0], "DATOS.DAT: the file ends before the start time (0 of 1 values)"),
             ("", "DATOS.DAT: the file ends before the target's orbit (0 of 8 values)"),
+            # The note of a scaled file without its factors, or with others than its step's.
+            (PLAIN.replace("30\n", "30 rows: one every 10 min\n"),
+             "DATOS.DAT:4: the note says rows of another step than a day, but not as ephem-table datos writes it"),
+            (PLAIN.replace("30\n", "30 rows: one every 1 h; time = (JD - 100.0) x 24 and length = AU x 8.32 "
+                                    "(step 1h)\n"),
+             "DATOS.DAT:4: the factors of the note (time x 24, length x 8.32) are not those of its step 1h "
+             "(x 24, x 8.320335292207616)"),
         ]
         for text, message in cases:
             with self.subTest(message=message):
@@ -99,13 +106,14 @@ class ReadDatosTest(unittest.TestCase):
                         target[0], "" if "=" in target[0] else "(1) Ceres"))
 
     def test_the_shipped_example_is_what_the_generator_writes(self):
-        # The command in examples/ceres-mpc/SOURCE.md; the example's table is checked by the C++ tests.
-        with tempfile.TemporaryDirectory() as tmp:
-            done = run_tool("datos", str(CERES_LINE), "--start", "2022-08-09", "--rows", "500", cwd=tmp)
-            self.assertEqual(done.returncode, 0, done.stderr)
-            self.assertEqual(pathlib.Path(tmp, "DATOS.DAT").read_text(),
-                             (EXAMPLES / "ceres-mpc" / "DATOS.DAT").read_text())
-
+        # The command in examples/ceres-mpc/SOURCE.md, and with a step of a day said in any unit; the
+        # example's table is checked by the C++ tests.
+        for daily in ((), ("--step", "1d"), ("--step", "24h"), ("--step", "1440m")):
+            with self.subTest(step=daily), tempfile.TemporaryDirectory() as tmp:
+                done = run_tool("datos", str(CERES_LINE), "--start", "2022-08-09", "--rows", "500", *daily, cwd=tmp)
+                self.assertEqual(done.returncode, 0, done.stderr)
+                self.assertEqual(pathlib.Path(tmp, "DATOS.DAT").read_text(),
+                                 (EXAMPLES / "ceres-mpc" / "DATOS.DAT").read_text())
 
 if __name__ == "__main__":
     unittest.main()

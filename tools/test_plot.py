@@ -172,20 +172,29 @@ class LabelGeometryTest(unittest.TestCase):
         comet = table.read_table(str(EXAMPLES / "comet" / "ZEPO.expected"))
         fly_by = synthetic(FLY_BY, delta=lambda k: abs(k - 3.1) * 0.003)
         long_track = synthetic([(18.0 + 30.0 * k / 730, 23.0 * math.sin(k / 116.0)) for k in range(730)])
-        # Each case with labels that must be written, and how many at least: the rows drawn as points are
-        # labelled first.
-        cases = [("2 rows", synthetic(FLY_BY[:2]), [], 1, "rectilinear"),
-                 ("3 rows", Table.of_rows("3 rows", list(mars)[:3]), [], 1, "rectilinear"),
-                 ("Mars", mars, ["conj"], 4, "rectilinear"),
-                 ("a fly-by", fly_by, ["2026-01-03", "2026-01-04", "2026-01-05", "closest"], 4, "rectilinear"),
-                 ("round the sky", long_track, [], 5, "rectilinear"),
-                 ("both hemispheres", comet, ["opp", "closest", "conj"], 8, "mollweide")]
-        for name, rows, needed, count, projection in cases:
+        # Two days of 10-minute rows of a body passing 0.00025 AU from the observer in a straight line
+        # at 0.0043 AU a day, nearest on the second day at 21:46.
+        minutes = [(2461042.5 + k / 144.0, 0.0043 * (k / 144.0 - 1.4069), 0.00025) for k in range(289)]
+        fine = Table.of_rows("fine", [(t, math.degrees(math.atan2(y, x)) / 15.0 % 24.0, 0.0, 1.0, math.hypot(x, y),
+                                       90.0, 90.0, 0.5) for t, x, y in minutes])
+        # Each case with labels that must be written, and how many at least (the rows drawn as points are
+        # labelled first), and the scale of the distances.
+        cases = [("2 rows", synthetic(FLY_BY[:2]), [], 1, "rectilinear", "linear"),
+                 ("3 rows", Table.of_rows("3 rows", list(mars)[:3]), [], 1, "rectilinear", "linear"),
+                 ("Mars", mars, ["conj"], 4, "rectilinear", "linear"),
+                 ("a fly-by", fly_by, ["2026-01-03", "2026-01-04", "2026-01-05", "closest"], 4, "rectilinear", "log"),
+                 ("a fly-by in minutes", fine, ["2026-01-02", "2026-01-03 12:00", "2026-01-04", "closest"], 4,
+                  "rectilinear", "log"),
+                 ("round the sky", long_track, [], 5, "rectilinear", "linear"),
+                 ("both hemispheres", comet, ["opp", "closest", "conj"], 8, "mollweide", "linear")]
+        for name, rows, needed, count, projection, scale in cases:
             assert isinstance(needed, list)  # for mypy, which joins the rows of cases to object
             with self.subTest(name):
                 fig = plot.figure(rows, name, made.get(name))
                 sky = next(a for a in fig.axes if a.get_title().startswith("track on the sky"))
                 self.assertEqual(sky.name, projection)
+                distances = next(a for a in fig.axes if a.get_title().startswith("distances"))
+                self.assertEqual(distances.get_yscale(), scale)
                 written = self.check_labels(fig)
                 self.assertLessEqual(set(needed), set(written))
                 self.assertGreaterEqual(len(written), count)

@@ -9,7 +9,7 @@ import subprocess
 import tempfile
 import unittest
 
-from testing import CERES_LINE, EPHEM, EXAMPLES, SCRIPT, TOOLS
+from testing import CERES_LINE, EPHEM, EXAMPLES, SCRIPT, TOOLS, run_tool
 from ephem_table.table import read_table
 
 
@@ -115,6 +115,21 @@ class RunTest(unittest.TestCase):
                 self.assertEqual(done.stderr.count("\n"), 1 + left, done.stderr)
                 self.assertEqual(len(list(temporary.iterdir())), left)
                 self.assertEqual(list(work.iterdir()), [])
+
+    @unittest.skipUnless(EPHEM, "needs the built ephem: EPHEM=path/to/ephem (CTest sets it)")
+    def test_run_at_a_step_of_an_hour_gives_an_hourly_csv_and_plot(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            done = run_tool("run", str(CERES_LINE), "--start", "2022-08-09", "--rows", "49", "--step", "1h", "--csv",
+                            "t.csv", "--plot", "t.png", cwd=tmp, path=str(pathlib.Path(EPHEM).resolve().parent))
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertTrue(done.stdout.splitlines()[1].startswith("rows every 1 h: "), done.stdout)
+            self.assertEqual(pathlib.Path(tmp, "t.png").read_bytes()[:4], b"\x89PNG")
+            records = list(csv.DictReader(line for line in pathlib.Path(tmp, "t.csv").read_text().splitlines()
+                                          if line[0] != "#"))
+        self.assertEqual([r["date_tdb"] for r in records[:2] + records[-1:]],
+                         ["2022-08-09 00:00:00", "2022-08-09 01:00:00", "2022-08-11 00:00:00"])
+        times = [float(r["julian_date_tdb"]) for r in records]
+        self.assertLess(max(abs((b - a) * 24.0 - 1.0) for a, b in zip(times, times[1:])), 1e-8)
 
 
 if __name__ == "__main__":

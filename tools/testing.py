@@ -28,9 +28,12 @@ ONE_LINE_ROW = "  2453500.  13.5 -7.25  1.52  0.67  150.3  20.1  0.97\n"
 NAN_ROW = "  2451545.  NAN  NAN  1.  0.  NAN  NAN  NAN\n"
 
 
-def run_tool(*args: str, cwd: Any = None, stdout: Any = subprocess.PIPE,
+def run_tool(*args: str, cwd: Any = None, stdout: Any = subprocess.PIPE, path: str = "",
              **options: Any) -> "subprocess.CompletedProcess[str]":
     """ephem-table run as a user runs it, with its status, standard error and (unless sent elsewhere)
-    standard output."""
+    standard output; `path` first on PATH."""
+    env = dict(os.environ, PYTHONDONTWRITEBYTECODE="1")
+    if path:
+        env["PATH"] = path + os.pathsep + env.get("PATH", "")
     return subprocess.run([sys.executable, str(SCRIPT), *args], stdout=stdout, stderr=subprocess.PIPE, text=True,
-                          cwd=cwd, env=dict(os.environ, PYTHONDONTWRITEBYTECODE="1"), **options)
+                          cwd=cwd, env=env, **options)

@@ -20,6 +20,7 @@ from .files import open_input, write_output
 from .csvout import write_csv
 from .nan import NAN_CAUSES, NanSummary
 from .row import Table
+from .step import DAILY, DURATION_FORMS, Step, counts_steps, parse_step, real_table, scaled_note
 from .run import find_ephem, run_ephem, run_folder
 from .table import read_table
 from .timescales import utc_available, utc_date
@@ -59,7 +60,7 @@ written); 2 bad command line. Every failure is one line on standard error.
 
 DATOS_DESCRIPTION = """\
 Writes DATOS.DAT, the input of ephem: the target's orbit, the observer's orbit, the start time and
-the number of rows (one a day). TARGET is one of:
+the number of rows (one a day, or one a --step). TARGET is one of:
 
   a planet's name     mercury venus mars jupiter saturn uranus neptune pluto (or emb, the Earth-Moon
                       barycentre): the table of approximate planetary elements (E. M. Standish, JPL,
@@ -93,6 +94,13 @@ word after it that is not an element). Target and observer must be different orb
 Warned about: rows more than 2 years from the epoch of elements (the planets' pulls move a two-body
 orbit by arcminutes within 2 years, more beyond), a planet's rows past 2050, where its table ends.
 
+--step 10m (1h, 0.5d, 7d: from one minute to 100 days) gives rows at that step, exactly, by the
+two-body problem's own scaling: every time multiplied by s (the rows a day), counted from the start,
+and every semi-major axis by s^(2/3), masses unchanged (Kepler's third law: the mean motion becomes
+n/s per row, every angle of a row is the real one, every distance s^(2/3) times it). ZEPO.DAT then
+counts steps and holds scaled distances: csv, plot, info and run read it with the factors that
+DATOS.DAT states in its notes, and give real dates and distances.
+
 Each line of DATOS.DAT ends with a note that ephem skips; `plot` takes the body's name from it, and
 `csv`, `info` and `plot` the magnitude parameters of the source (H and G of an MPC line, H and the slope
 of a comet's line, a planet's name).
@@ -105,6 +113,7 @@ examples:
   ephem-table datos q=0.976 e=0.9056 i=162.49 om=235.27 w=172.50 T=1998-02-28.0977 --start 1998-01-01 \\
       --rows 90 --observer "a=1.0000025 e=0.0167121 i=0.00024 om=0 w=102.9312 M=-2.4541 epoch=1998-01-01"
   ephem-table datos comet.txt --start 1997-10-29 --rows 240
+  ephem-table datos mars --start 2027-01-06 --rows 14400 --step 1m
   ephem-table datos a=2.7666 e=0.0786 i=10.587 om=80.266 w=73.532 M=334.33 epoch=2022-08-09 \\
       --name Ceres --start 2459800.5 --rows 100
 """
@@ -127,6 +136,8 @@ examples:
   ephem-table run examples/ceres-mpc/ceres.mpc --start 2023-03-01 --rows 31 --csv ceres.csv --plot ceres.png
   ephem-table run mars --start 2026-01-01 --rows 400 --dir mars-2026
   ephem-table run MPCORB.DAT.gz --pick "2021 QL3" --start 2026-12-01 --rows 60 --csv - > ql3.csv
+  ephem-table run a=0.9224 e=0.1911 i=3.34 w=126.4 om=203.986 M=252.5822 epoch=2029-04-13T21:46 \\
+      --start 2029-04-12T12:00 --rows 289 --step 10m --plot flyby.png
 """
 
 
@@ -177,8 +188,8 @@ def separate_sources(target: List[str], observer: List[str]) -> Tuple[List[str],
     return elements.element_words(target) + words[count:], words[:count]
 
 
-def table_span(args: argparse.Namespace) -> Tuple[float, int]:
-    """The start (JD, TDB) and the number of rows of the table asked for, one a day."""
+def table_span(args: argparse.Namespace) -> Tuple[float, int, Step]:
+    """The start (JD, TDB), the number of rows and the step between them of the table asked for."""
     try:
         start = julian_date(args.start, "--start")
     except DateError as error:
@@ -186,10 +197,15 @@ def table_span(args: argparse.Namespace) -> Tuple[float, int]:
     if not 1 <= args.rows <= MAX_ROWS:
         raise UsageError(f"--rows {args.rows}: give from 1 to {MAX_ROWS} rows (ephem counts rows in a signed "
                          f"32-bit integer)")
-    return start, args.rows
+    try:
+        every = parse_step(args.step)
+    except ValueError as error:
+        raise UsageError(f"--step {error}") from None
+    return start, args.rows, every
 
 
-def source_orbits(args: argparse.Namespace, start: float, rows: int) -> Tuple[elements.Orbit, elements.Orbit]:
+def source_orbits(args: argparse.Namespace, start: float, rows: int,
+                  every: Step = DAILY) -> Tuple[elements.Orbit, elements.Orbit]:
     """The target's and the observer's orbits from the sources on the command line, with the warnings
     about them said."""
     target_words, observer_words = separate_sources(args.target, args.observer)
@@ -201,7 +217,9 @@ def source_orbits(args: argparse.Namespace, start: float, rows: int) -> Tuple[el
         raise UsageError(f"the target and the observer are one orbit ({target.name or 'elements'}): the "
                          f"distance between them is 0 and every row would be NAN; give another --observer")
     for orbit in (target, observer):
-        for warning in (elements.epoch_warning(orbit, start, rows), elements.planet_span_warning(orbit, start, rows)):
+        step_days = float(every.days)
+        for warning in (elements.epoch_warning(orbit, start, rows, step_days),
+                        elements.planet_span_warning(orbit, start, rows, step_days)):
             if warning:
                 warn(f"warning: {orbit.name or 'elements'}: {warning}")
     return target, observer
@@ -209,21 +227,31 @@ def source_orbits(args: argparse.Namespace, start: float, rows: int) -> Tuple[el
 
 def datos_for(args: argparse.Namespace) -> Tuple[str, elements.Orbit]:
     """The text of DATOS.DAT for the sources and span on the command line, and the target's orbit."""
-    start, rows = table_span(args)
-    target, observer = source_orbits(args, start, rows)
-    return datos.datos_text(target, observer, start, rows), target
+    start, rows, every = table_span(args)
+    target, observer = source_orbits(args, start, rows, every)
+    return datos.datos_text(target, observer, start, rows, every), target
 
 
 def run_datos(args: argparse.Namespace) -> None:
     datos.write_datos(args.output, datos_for(args)[0])
 
 
-def load_table(path: str) -> Table:
-    """The table, its notes (a torn last row, a table still being written) said on standard error."""
+def load_table(path: str, named: Optional[str]) -> Tuple[Table, Optional[datos.Datos], str]:
+    """The table in real dates and distances, its notes (a torn last row, a table still being written)
+    said on standard error; with the DATOS.DAT that made it (named by --datos, else the one beside it),
+    its values real, or None and why. The table of a scaled run (datos --step) is turned into real
+    dates and distances here, once; without its DATOS.DAT it is refused."""
     table = read_table(path)
     for note in table.notes:
         warn(note)
-    return table
+    found, why = datos.for_table(path, table, named)
+    if found is not None and found.origin_jd_tdb is not None:
+        return real_table(table, found.step, found.origin_jd_tdb, found.start_jd_tdb), found.real(), ""
+    if found is None and counts_steps(table):
+        raise DataError(f"{path}: its times count rows from 0, as in the table of a step other than one day "
+                        f"(ephem-table datos --step), whose dates and distances need the step and factors of "
+                        f"the DATOS.DAT that made it; {why}")
+    return table, found, why
 
 
 def warn_nan(table: Table) -> NanSummary:
@@ -239,9 +267,9 @@ def warn_no_utc() -> None:
 
 
 def run_csv(args: argparse.Namespace) -> None:
-    table = load_table(args.table)
+    table, found, why = load_table(args.table, args.datos)
     warn_no_utc()
-    write_table_csv(table, sys.stdout, *table_datos(args.table, table, args.datos))
+    write_table_csv(table, sys.stdout, found, why)
     sys.stdout.flush()
     warn_nan(table)
 
@@ -253,7 +281,7 @@ def default_title(table_path: str, table: Table) -> str:
     if table_path != "-":
         beside = os.path.join(os.path.dirname(table_path) or ".", "DATOS.DAT")
         try:
-            found = datos.read_datos(beside)
+            found = datos.read_datos(beside).real()
         except DataError:
             found = None
         # The table prints nine significant digits: a hundredth of a day for Julian dates.
@@ -268,10 +296,10 @@ def check_plotting() -> None:
 
 
 def run_plot(args: argparse.Namespace) -> None:
-    table = load_table(args.table)
+    table, found, _ = load_table(args.table, args.datos)
     if not len(table):
         raise DataError(f"{args.table}: the table has no rows to plot")
-    draw(args.table, table, args.output, args.title, warn_nan(table), table_datos(args.table, table, args.datos)[0])
+    draw(args.table, table, args.output, args.title, warn_nan(table), found)
 
 
 def draw(table_path: str, table: Table, output: str, title: Optional[str], summary: NanSummary,
@@ -291,20 +319,16 @@ def draw(table_path: str, table: Table, output: str, title: Optional[str], summa
     warn("wrote the image to standard output" if output == "-" else f"wrote {output}")
 
 
-def table_datos(table_path: str, table: Table, named: Optional[str]) -> Tuple[Optional[datos.Datos], str]:
-    """The DATOS.DAT that made the table (named by --datos, else the one beside it), or None and why."""
-    return datos.for_table(table_path, table, named)
-
-
 def write_table_csv(table: Table, out: TextIO, found: Optional[datos.Datos], why: str) -> None:
     """The CSV of a table, with the visual magnitudes from the DATOS.DAT that made it (found), or an empty
     column and why."""
     computed, why = magnitudes.table_magnitudes(table, found, why)
+    rows_note = scaled_note(found.step) if found is not None and not found.step.daily else ""
     if computed is not None:
         note = computed.label + "".join(f"; empty in {reason}" for reason in computed.empty)
-        write_csv(table, out, computed.values, note)
+        write_csv(table, out, computed.values, note, rows_note)
     else:
-        write_csv(table, out, None, f"empty: {why}")
+        write_csv(table, out, None, f"empty: {why}", rows_note)
 
 
 def write_magnitudes(out: TextIO, table: Table, found: Optional[datos.Datos], why: str) -> None:
@@ -327,8 +351,8 @@ def write_magnitudes(out: TextIO, table: Table, found: Optional[datos.Datos], wh
 
 
 def run_info(args: argparse.Namespace) -> None:
-    table = load_table(args.table)
-    write_info(args.table, table, sys.stdout, *table_datos(args.table, table, args.datos))
+    table, found, why = load_table(args.table, args.datos)
+    write_info(args.table, table, sys.stdout, found, why)
     warn_nan(table)
 
 
@@ -336,6 +360,8 @@ def write_info(name: str, table: Table, out: TextIO, found: Optional[datos.Datos
     """The summary of a table: rows, span in TDB and UTC, NAN rows and their causes, magnitudes, events;
     found is the DATOS.DAT that made the table, or None and why."""
     out.write(f"{name}: {len(table)} rows\n")
+    if found is not None and not found.step.daily:
+        out.write(f"{scaled_note(found.step)}\n")
     if len(table):
         first, last = table[0].jd_tdb, table[-1].jd_tdb
         out.write(f"from {date_or_jd(first)} to {date_or_jd(last)} TDB (JD {first!r} to {last!r})\n")
@@ -374,9 +400,8 @@ def run_run(args: argparse.Namespace) -> None:
         datos.write_datos(os.path.join(folder, "DATOS.DAT"), text)
         run_ephem(ephem, folder)
         table_path = os.path.join(folder, "ZEPO.DAT")
-        table = load_table(table_path)
+        table, found, why = load_table(table_path, None)
         summary = warn_nan(table)
-        found, why = table_datos(table_path, table, None)
         if args.csv:
             warn_no_utc()
             rendered = io.StringIO()
@@ -475,10 +500,15 @@ def parser() -> argparse.ArgumentParser:
 
 
 def add_source_arguments(p: argparse.ArgumentParser, target_help: str) -> None:
-    """The arguments that say what table to compute: the sources, the span (and later its step)."""
+    """The arguments that say what table to compute: the sources, the span and its step."""
     p.add_argument("target", nargs="*", metavar="TARGET", help=target_help)
     p.add_argument("--start", required=True, metavar="DATE", help=f"first row: {DATE_FORMS} or a Julian date, TDB")
-    p.add_argument("--rows", required=True, type=int, metavar="N", help="number of rows, one a day")
+    p.add_argument("--rows", required=True, type=int, metavar="N", help="number of rows, one a step")
+    p.add_argument("--step", default=DAILY.text, metavar="DURATION",
+                   help=f"the time between rows, {DURATION_FORMS} (m minutes, h hours, d days), from 1 minute to "
+                        f"100 days (default 1d, ephem's own: DATOS.DAT as it has always been). At another step "
+                        f"DATOS.DAT holds the two-body problem scaled to it, exactly, and the table is read "
+                        f"through csv, plot and info (the STEP section of ephem-table(1))")
     p.add_argument("--observer", nargs="+", default=["emb"], metavar="SOURCE",
                    help="the observer's orbit, in the forms of TARGET (default: emb, the Earth-Moon "
                         "barycentre from the planetary table at the start date)")

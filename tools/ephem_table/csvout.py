@@ -81,10 +81,12 @@ def csv_record(row: Row, date_utc: str, v_mag: float = math.nan) -> Tuple[str, .
 
 
 def write_csv(rows: Iterable[Row], out: TextIO, magnitudes: Optional[Sequence[float]] = None,
-              magnitude_note: str = "") -> None:
+              magnitude_note: str = "", rows_note: str = "") -> None:
     """The CSV of the rows; v_mag from `magnitudes`, a value a row (empty where NAN or without them),
-    and what it is said after the frame in the first line."""
-    out.write(CSV_FRAME_NOTE + (f"; v_mag: {magnitude_note}" if magnitude_note else "") + "\n")
+    and what it is said after the frame in the first line, after what `rows_note` says of the rows
+    (their step, when it is not a day)."""
+    out.write(CSV_FRAME_NOTE + (f"; {rows_note}" if rows_note else "") +
+              (f"; v_mag: {magnitude_note}" if magnitude_note else "") + "\n")
     writer = csv.writer(out, lineterminator="\n")
     writer.writerow(CSV_HEADER)
     remaining = iter(rows)

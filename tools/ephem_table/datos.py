@@ -5,6 +5,12 @@ skips the rest of the line its last value stood on. The generator uses that room
 values of each line, saying what they are; `ephem-table plot` takes the body's name from the first.
 Every number is written as the shortest text that reads back as the same double.
 
+At a step between rows other than a day (step.py) the file holds the two-body problem scaled to it:
+times counted from the start in steps (the start 0, each epoch s (epoch - start)), semi-major axes
+times s^(2/3). The notes say so on every line, and the last one gives the step, the Julian date of
+time 0 and both factors, which the reader checks against the step: a scaled file is never read as a
+daily one, nor with other factors than it was written with.
+
 The reader takes what ephem reads in the forms people write: values separated by blanks, tabs, a comma
 or line ends, a group spread over lines, exponents with E or D or a sign alone (1.5+3), repeat counts
 (3*0.); it refuses, naming the line, what leaves a value unset in ephem (a null value between two
@@ -15,14 +21,15 @@ import dataclasses
 import math
 import os
 import re
-from typing import List, Optional, Tuple
+from typing import Iterable, List, Optional, Tuple
 
 from . import kepler
 from .dates import calendar_date
 from .elements import PLANET, Orbit, Photometry
 from .errors import DataError
 from .files import read_small_file, write_output
-from .row import Table
+from .row import Row, Table
+from .step import DAILY, Step, parse_step, real_time, scaled_axis, scaled_time
 
 TARGET_NOTE = "target:"
 
@@ -43,6 +50,11 @@ INTEGER = re.compile(REPEAT + r"([+-]?\d+)()(?:([+-]\d+))?")
 BLANKS = " \t\r"
 INT32_MIN, INT32_MAX = -2**31, 2**31 - 1
 
+# The last note of a scaled file: the step, the Julian date of time 0, the factors of time and length.
+SCALED_ROWS = "rows: one every "
+SCALED_ROWS_NOTE = re.compile(r"rows: one every .*; time = \(JD - (\S+)\) x (\S+) and length = AU x (\S+) "
+                              r"\(step (\S+)\)")
+
 
 class DatosError(DataError):
     """A DATOS.DAT that cannot be read; the text names the file and line."""
@@ -57,6 +69,23 @@ class Datos:
     start_jd_tdb: float
     rows: int
     notes: Tuple[str, str, str, str]
+    # The step between the rows of the table it makes.
+    step: Step = DAILY
+    # For the values of a scaled file as written: the Julian date (TDB) of time 0; None once they are
+    # the real ones (real()), and in a daily file.
+    origin_jd_tdb: Optional[float] = None
+
+    def real(self) -> "Datos":
+        """The same file with real times and semi-major axes (itself when they are)."""
+        if self.origin_jd_tdb is None:
+            return self
+        origin, s = self.origin_jd_tdb, self.step.time_factor
+
+        def real_orbit(orbit: Orbit) -> Orbit:
+            return dataclasses.replace(orbit, a=scaled_axis(orbit.a, 1 / s),
+                                       epoch=real_time(orbit.epoch, origin, s))
+        return dataclasses.replace(self, target=real_orbit(self.target), observer=real_orbit(self.observer),
+                                   start_jd_tdb=real_time(self.start_jd_tdb, origin, s), origin_jd_tdb=None)
 
     def target_name(self) -> str:
         """The body's name in the note the generator wrote, or ""."""
@@ -104,13 +133,26 @@ def photometry_note(photometry: Optional[Photometry]) -> str:
     return f"{MAGNITUDE_NOTE}{photometry.kind} H={photometry.h!r} G={photometry.g!r}"
 
 
-def datos_text(target: Orbit, observer: Orbit, start: float, rows: int) -> str:
-    """The text of a DATOS.DAT: four lines of values, each followed by its note."""
-    return (f"{orbit_line(target)}   {TARGET_NOTE} {describe(target)}; a e i w om M epoch m"
+def datos_text(target: Orbit, observer: Orbit, start: float, rows: int, every: Step = DAILY) -> str:
+    """The text of a DATOS.DAT: four lines of values, each followed by its note; at a step other than a
+    day, the two-body problem scaled to it (the module's notes)."""
+    if every.daily:
+        return (f"{orbit_line(target)}   {TARGET_NOTE} {describe(target)}; a e i w om M epoch m"
+                f"{photometry_note(target.photometry)}\n"
+                f"{orbit_line(observer)}   observer: {describe(observer)}\n"
+                f"{float(start)!r}   start: JD (TDB) {calendar_date(start)}\n"
+                f"{int(rows)}   rows: one a day\n")
+    s = every.time_factor
+    scaled = f"a and epoch scaled to rows of {every.words()}"
+
+    def scaled_orbit(orbit: Orbit) -> Orbit:
+        return dataclasses.replace(orbit, a=scaled_axis(orbit.a, s), epoch=scaled_time(orbit.epoch, start, s))
+    return (f"{orbit_line(scaled_orbit(target))}   {TARGET_NOTE} {describe(target)}; a e i w om M epoch m, {scaled}"
             f"{photometry_note(target.photometry)}\n"
-            f"{orbit_line(observer)}   observer: {describe(observer)}\n"
-            f"{float(start)!r}   start: JD (TDB) {calendar_date(start)}\n"
-            f"{int(rows)}   rows: one a day\n")
+            f"{orbit_line(scaled_orbit(observer))}   observer: {describe(observer)}; {scaled}\n"
+            f"{0.0!r}   start: time 0 = JD (TDB) {float(start)!r} {calendar_date(start)}\n"
+            f"{int(rows)}   {SCALED_ROWS}{every.words()}; time = (JD - {float(start)!r}) x {s} and length = AU x "
+            f"{every.length_factor!r} (step {every.text})\n")
 
 
 def write_datos(path: str, text: str) -> None:
@@ -157,22 +199,35 @@ def for_table(table_path: str, table: Table, given: Optional[str] = None) -> Tup
 
 def describes(found: Datos, table: Table) -> str:
     """"" when the DATOS.DAT gives the table's first row (start time, place and distances), else what
-    differs."""
+    differs; a scaled file, whose rows count steps, its last row as well (its time and place), so that
+    the file of another step or span is not taken for the table's."""
     try:
         target, observer = kepler.Orbiter(found.target), kepler.Orbiter(found.observer)
     except ValueError:
         return "does not describe the table: its orbits are no ellipses that the two-body model moves"
     if not len(table):
         return ""
-    first = table[0]
+    first, scaled = table[0], found.origin_jd_tdb is not None
+    when = "time" if scaled else "JD"
     # The table prints nine significant digits: a hundredth of a day for Julian dates.
     if not abs(found.start_jd_tdb - first.jd_tdb) < 0.01:
-        return (f"does not describe the table: it starts at JD {found.start_jd_tdb!r}, the table at "
+        return (f"does not describe the table: it starts at {when} {found.start_jd_tdb!r}, the table at "
                 f"{first.jd_tdb!r}")
-    for row in table:
-        if not (0.0 <= row.ra_hours <= 24.0 and abs(row.dec_deg) <= 90.0 and
-                all(math.isfinite(v) for v in row)):
-            continue
+
+    def first_placed(rows: Iterable[Row]) -> List[Row]:
+        """The first row with a place on the sky and finite values, if there is one."""
+        for row in rows:
+            if 0.0 <= row.ra_hours <= 24.0 and abs(row.dec_deg) <= 90.0 and all(math.isfinite(v) for v in row):
+                return [row]
+        return []
+    placed = first_placed(table)
+    if scaled:
+        last = found.start_jd_tdb + (len(table) - 1)
+        if not abs(table[-1].jd_tdb - last) <= 1e-8 * abs(last) + 0.01:
+            return (f"does not describe the table: its rows count steps of {found.step.words()}, which puts the "
+                    f"last row at time {last!r}, but the table's is at {table[-1].jd_tdb!r}")
+        placed += first_placed(table[k] for k in range(len(table) - 1, -1, -1))
+    for row in placed:
         body, _ = target.position(row.jd_tdb)
         eye, _ = observer.position(row.jd_tdb)
         seen = kepler.equatorial(kepler.difference(body, eye))
@@ -180,9 +235,8 @@ def describes(found: Datos, table: Table) -> str:
                                                                     row.observer_distance_au)))
         if not (off <= SAME_TABLE * row.observer_distance_au and
                 abs(kepler.norm(body) - row.sun_distance_au) <= SAME_TABLE * row.sun_distance_au):
-            return (f"does not describe the table: its orbits put the body {off:.3g} AU from the place of "
-                    f"the row of JD {row.jd_tdb!r}")
-        break
+            return (f"does not describe the table: its orbits put the body {off:.3g} {'scaled ' if scaled else ''}AU "
+                    f"from the place of the row of {when} {row.jd_tdb!r}")
     return ""
 
 
@@ -192,8 +246,27 @@ def parse_datos(text: str, name: str = "DATOS.DAT") -> Datos:
     observer = reader.group(8, "observer's orbit")
     start = reader.group(1, "start time")
     rows = reader.group(1, "row count", integer=True)
-    return Datos(orbit_of(target), orbit_of(observer), start[0], int(rows[0]),
-                 (reader.notes[0], reader.notes[1], reader.notes[2], reader.notes[3]))
+    found = Datos(orbit_of(target), orbit_of(observer), start[0], int(rows[0]),
+                  (reader.notes[0], reader.notes[1], reader.notes[2], reader.notes[3]))
+    if not found.notes[3].startswith(SCALED_ROWS):
+        return found
+    where = f"{name}:{reader.index}"
+    scale = SCALED_ROWS_NOTE.fullmatch(found.notes[3])
+    if scale is None:
+        raise DatosError(f"{where}: the note says rows of another step than a day, but not as ephem-table datos "
+                         f"writes it (one every ...; time = (JD - ...) x ... and length = AU x ... (step ...)): "
+                         f"the values cannot be read as real ones")
+    origin_text, time_text, length_text, step_text = scale.groups()
+    try:
+        every = parse_step(step_text)
+        origin = float(origin_text)
+    except ValueError as error:
+        raise DatosError(f"{where}: {error}") from None
+    if not (math.isfinite(origin) and time_text == str(every.time_factor) and
+            length_text == repr(every.length_factor)):
+        raise DatosError(f"{where}: the factors of the note (time x {time_text}, length x {length_text}) are not "
+                         f"those of its step {every.text} (x {every.time_factor}, x {every.length_factor!r})")
+    return dataclasses.replace(found, step=every, origin_jd_tdb=origin)
 
 
 def orbit_of(values: List[float]) -> Orbit:

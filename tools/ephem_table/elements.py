@@ -171,9 +171,10 @@ def reduce_degrees(angle: float) -> float:
     return angle - 360.0 * math.floor((angle + 180.0) / 360.0)
 
 
-def planet_span_warning(orbit: Orbit, start: float, rows: int) -> Optional[str]:
-    """A warning when a planet's rows run past the end of the table of approximate elements."""
-    last = start + (rows - 1)
+def planet_span_warning(orbit: Orbit, start: float, rows: int, step_days: float = 1.0) -> Optional[str]:
+    """A warning when a planet's rows (step_days apart) run past the end of the table of approximate
+    elements."""
+    last = start + (rows - 1) * step_days
     if not orbit.source.startswith(PLANET_TABLE_SOURCE) or last < planets.END_JD:
         return None
     return (f"the rows run to {calendar_day(last)}, past the planetary table's span (1800-2050): beyond it "
@@ -194,13 +195,13 @@ DRIFT_YEARS = 2.0
 JULIAN_YEAR = 365.25
 
 
-def epoch_warning(orbit: Orbit, start: float, rows: int) -> Optional[str]:
-    """A warning when rows lie more than DRIFT_YEARS from the epoch of elements from an orbit listing or
-    typed in (the planets' mean elements are taken at the start date, and their table has its own
+def epoch_warning(orbit: Orbit, start: float, rows: int, step_days: float = 1.0) -> Optional[str]:
+    """A warning when rows (step_days apart) lie more than DRIFT_YEARS from the epoch of elements from an
+    orbit listing or typed in (the planets' mean elements are taken at the start date, and their table has its own
     span)."""
     if orbit.source.startswith(PLANET_TABLE_SOURCE):
         return None
-    farthest = max(abs(start - orbit.epoch), abs(start + (rows - 1) - orbit.epoch)) / JULIAN_YEAR
+    farthest = max(abs(start - orbit.epoch), abs(start + (rows - 1) * step_days - orbit.epoch)) / JULIAN_YEAR
     if farthest <= DRIFT_YEARS:
         return None
     return (f"rows lie up to {farthest:.1f} years from the epoch of the elements "

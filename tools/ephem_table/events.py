@@ -24,9 +24,18 @@ rows the body's place is the Lagrange polynomial through the six rows around the
 vector from right ascension, declination and distance); a second solution through four rows tells
 when the rows are too far apart for the motion, and the event then says how uncertain its time is.
 Rows holding NAN or INF in the fields an event needs are not used.
+
+Rows finer than a day (a scaled run, step.py) can be too close for their nine digits: near a slow
+extremum (the aphelion of Mars, a planet's stationary point) rows minutes apart differ by a unit of
+the last digit or none, whose wiggles would make many extrema of one and whose rounding would set its
+time. Such an extremum is timed on every m-th row, m the least power of two (up to the rows of a day,
+never coarser than a daily table) over which the values' second difference is SPREAD units of their
+last digit (Finder.stride); a fly-by keeps every row. Roots (oppositions, conjunctions) are timed on
+every row: the difference of the longitudes crosses zero at the Sun's pace at least.
 """
 
 import math
+from array import array
 from typing import Callable, Dict, List, NamedTuple, Optional, Sequence, Tuple
 
 from . import kepler
@@ -66,6 +75,12 @@ TIME_TOLERANCE_DAYS = 10.0 / 1440.0
 SOLVE_DAYS = 2e-5
 CHECK_DAYS = 1e-3
 TOLERANCES = {POINTS: SOLVE_DAYS, CHECK_POINTS: CHECK_DAYS}
+# In a table finer than a day, an extremum is timed on rows far enough apart that its values' second
+# difference is SPREAD units of their ninth digit (DIGIT of the value; see Finder.stride): closer rows
+# differ by little more than their last digit near a slow extremum, whose time the rounding would then
+# set, and the wiggles of that digit would make many extrema of one.
+SPREAD = 1000.0
+DIGIT = 1e-8
 
 
 class Event(NamedTuple):
@@ -235,6 +250,32 @@ def unwrapped_ra(ras: Sequence[float]) -> List[float]:
 
 # The events ----------------------------------------------------------------------------------------
 
+class View:
+    """Every m-th row of the table from row `offset` (all rows for m = 1): the rows an event is timed
+    on, with the polynomials between them."""
+
+    def __init__(self, times: "array[float]", place: Callable[[int], Sequence[float]],
+                 sun_distance: Callable[[int], Sequence[float]], m: int, offset: int) -> None:
+        self.m, self.offset = m, offset
+        self.times = times if m == 1 else times[offset::m]
+
+        def every(values: Callable[[int], Sequence[float]]) -> Callable[[int], Sequence[float]]:
+            return values if m == 1 else lambda k: values(offset + k * m)
+        self.places = {n: Between(self.times, every(place), n) for n in (POINTS, CHECK_POINTS)}
+        self.sun_distances = {n: Between(self.times, every(sun_distance), n) for n in (POINTS, CHECK_POINTS)}
+
+    def row(self, j: int) -> int:
+        """The table's row of the view's row j."""
+        return self.offset + j * self.m
+
+
+def rows_a_day(times: Sequence[float]) -> int:
+    """The rows a day of a table finer than a day (from its first and last times), else 1."""
+    n = len(times)
+    step = (times[-1] - times[0]) / (n - 1) if n > 1 else math.nan
+    return max(1, round(1.0 / step)) if 0.0 < step < 1.0 else 1
+
+
 class Finder:
     """The table's rows as functions of time, and the observer's orbit when there is one."""
 
@@ -251,24 +292,38 @@ class Finder:
         def sun(k: int) -> Sequence[float]:
             return (sun_distance[k],)
 
-        self.places = {n: Between(self.times, place, n) for n in (POINTS, CHECK_POINTS)}
-        self.sun_distances = {n: Between(self.times, sun, n) for n in (POINTS, CHECK_POINTS)}
+        self.place, self.sun_distance = place, sun
+        self.views: Dict[Tuple[int, int], View] = {}
+        self.whole = self.view(1, 0)
+        day = rows_a_day(self.times)
+        self.strides = [1 << k for k in range(day.bit_length()) if 1 << k < day] + [day]
         self.observer = kepler.Orbiter(datos.observer) if datos is not None else None
         self.events: List[Event] = []
 
-    def nearest_row(self, t: float, i: int) -> int:
-        return min((k for k in (i - 1, i, i + 1) if 0 <= k < len(self.times)),
-                   key=lambda k: abs(self.times[k] - t))
+    def view(self, m: int, offset: int) -> View:
+        if (m, offset) not in self.views:
+            self.views[(m, offset)] = View(self.times, self.place, self.sun_distance, m, offset)
+        return self.views[(m, offset)]
 
-    def add(self, t: float, check: float, kind: str, text: str, i: int, value: float) -> None:
+    def nearest_row(self, t: float, view: View, j: int) -> int:
+        times = self.times
+        near = min((view.row(k) for k in (j - 1, j, j + 1) if 0 <= view.row(k) < len(times)),
+                   key=lambda k: abs(times[k] - t))
+        if view.m == 1:
+            return near
+        rows = range(max(0, near - view.m // 2), min(len(times), near + view.m // 2 + 1))
+        return min(rows, key=lambda k: abs(times[k] - t))
+
+    def add(self, t: float, check: float, kind: str, text: str, row: int, value: float) -> None:
         if abs(t - check) > TIME_TOLERANCE_DAYS:
             text += (f" (time uncertain by about {significant(abs(t - check) * 24.0, 2)} h: the rows are too "
                      f"far apart for the motion)")
-        self.events.append(Event(t, kind, text, self.nearest_row(t, i), value))
+        self.events.append(Event(t, kind, text, row, value))
 
-    def ecliptic_place(self, t: float, i: int, points: int, interval: bool = False) -> Optional[kepler.Vector]:
-        between = self.places[points]
-        found = between.at(t, i) if interval else between.around(t, i)
+    def ecliptic_place(self, t: float, view: View, j: int, points: int,
+                       interval: bool = False) -> Optional[kepler.Vector]:
+        between = view.places[points]
+        found = between.at(t, j) if interval else between.around(t, j)
         if found is None:
             return None
         return kepler.ecliptic((found[0], found[1], found[2]))
@@ -279,71 +334,103 @@ class Finder:
         (x, y, z), _ = self.observer.position(t)
         return (-x, -y, -z)
 
-    def turning(self, values: Sequence[float], quantity: Callable[[float, int, int], Optional[float]],
-                report: Callable[[float, float, int, int], None]) -> None:
-        """For each row where `values` turn, the time where `quantity` (of time, row, points) turns
-        between the rows either side, passed to report(time, check time, row, sense)."""
+    def stride(self, values: Sequence[float], i: int, sense: int) -> int:
+        """The rows between those an extremum at row i is timed on: 1 in a table of a row a day or fewer;
+        in a finer one the first of 1, 2, 4 ... up to the rows of a day at which the second difference
+        of the values reaches SPREAD units of their ninth digit, so that the digits do not hide the
+        curve (the largest the table holds around the row otherwise); 0 when the rows that far apart
+        do not turn at row i, which is then a wiggle of the last digit, no extremum."""
+        chosen = 1
+        y = values[i]
+        for m in self.strides[1:]:
+            if i - m < 0 or i + m >= len(values):
+                break
+            before, after = values[i - m], values[i + m]
+            if not (math.isfinite(before) and math.isfinite(after)):
+                break
+            chosen = m if sense * (y - before) >= 0.0 and sense * (y - after) >= 0.0 else 0
+            if abs(before - 2.0 * y + after) >= SPREAD * DIGIT * abs(y):
+                break
+        return chosen
+
+    def turning(self, values: Sequence[float],
+                quantity: Callable[[float, View, int, int], Optional[float]],
+                report: Callable[[float, float, View, int, int], None]) -> None:
+        """For each row where `values` turn, the time where `quantity` (of time, view, row of the view,
+        points) turns between the rows either side at the stride the extremum needs, passed to
+        report(time, check time, view, row of the view, sense). At a stride, the rows up to a stride
+        past an extremum are its own: the wiggles of the last digit there are no other."""
         times = self.times
+        past = -1
         for i, sense in extrema(times, values):
+            if i <= past:
+                continue
+            m = self.stride(values, i, sense)
+            if not m:
+                continue
+            view, j = self.view(m, i % m), i // m
+            times = view.times
             solutions = []
             for points in (POINTS, CHECK_POINTS):
-                if quantity(times[i], i, points) is None or quantity(times[i - 1], i, points) is None or \
-                        quantity(times[i + 1], i, points) is None:
+                if quantity(times[j], view, j, points) is None or quantity(times[j - 1], view, j, points) is None or \
+                        quantity(times[j + 1], view, j, points) is None:
                     break
 
                 def f(t: float, points: int = points) -> float:
-                    value = quantity(t, i, points)
+                    value = quantity(t, view, j, points)
                     return math.nan if value is None else value
-                solutions.append(golden_extremum(f, times[i - 1], times[i + 1], sense, TOLERANCES[points]))
+                solutions.append(golden_extremum(f, times[j - 1], times[j + 1], sense, TOLERANCES[points]))
             if len(solutions) == 2:
-                report(solutions[0], solutions[1], i, sense)
+                report(solutions[0], solutions[1], view, j, sense)
+                if m > 1:
+                    past = max(i, self.nearest_row(solutions[0], view, j)) + m
 
     def closest_approaches(self, distance: Sequence[float]) -> None:
-        def length(t: float, i: int, points: int) -> Optional[float]:
-            place = self.places[points].around(t, i)
+        def length(t: float, view: View, j: int, points: int) -> Optional[float]:
+            place = view.places[points].around(t, j)
             return None if place is None else kepler.norm((place[0], place[1], place[2]))
 
-        def report(t: float, check: float, i: int, sense: int) -> None:
+        def report(t: float, check: float, view: View, j: int, sense: int) -> None:
             if sense < 0:
-                value = length(t, i, POINTS) or 0.0
-                self.add(t, check, CLOSEST_APPROACH, f"distance {au_text(value)}", i, value)
+                value = length(t, view, j, POINTS) or 0.0
+                self.add(t, check, CLOSEST_APPROACH, f"distance {au_text(value)}", self.nearest_row(t, view, j), value)
         self.turning(distance, length, report)
 
     def perihelia(self, sun_distance: Sequence[float]) -> None:
-        def r(t: float, i: int, points: int) -> Optional[float]:
-            found = self.sun_distances[points].around(t, i)
+        def r(t: float, view: View, j: int, points: int) -> Optional[float]:
+            found = view.sun_distances[points].around(t, j)
             return None if found is None else found[0]
 
-        def report(t: float, check: float, i: int, sense: int) -> None:
-            value = r(t, i, POINTS) or 0.0
+        def report(t: float, check: float, view: View, j: int, sense: int) -> None:
+            value = r(t, view, j, POINTS) or 0.0
             self.add(t, check, PERIHELION if sense < 0 else APHELION, f"distance from the Sun {au_text(value)}",
-                     i, value)
+                     self.nearest_row(t, view, j), value)
         self.turning(sun_distance, r, report)
 
     def stationary_points(self, ra: Sequence[float]) -> None:
         unwrapped = unwrapped_ra(ra)
 
-        def right_ascension(t: float, i: int, points: int) -> Optional[float]:
-            place = self.places[points].around(t, i)
+        def right_ascension(t: float, view: View, j: int, points: int) -> Optional[float]:
+            place = view.places[points].around(t, j)
             if place is None:
                 return None
             hours = math.degrees(math.atan2(place[1], place[0])) / 15.0
-            return hours - 24.0 * round((hours - unwrapped[i]) / 24.0)
+            return hours - 24.0 * round((hours - unwrapped[view.row(j)]) / 24.0)
 
-        def report(t: float, check: float, i: int, sense: int) -> None:
-            value = (right_ascension(t, i, POINTS) or 0.0) % 24.0
+        def report(t: float, check: float, view: View, j: int, sense: int) -> None:
+            value = (right_ascension(t, view, j, POINTS) or 0.0) % 24.0
             # Right ascension grows in direct motion: a maximum begins the retrograde loop.
             self.add(t, check, RETROGRADE_BEGINS if sense > 0 else DIRECT_AGAIN,
-                     f"RA {round(value, 3) % 24.0:.3f} h", i, value)
+                     f"RA {round(value, 3) % 24.0:.3f} h", self.nearest_row(t, view, j), value)
         self.turning(unwrapped, right_ascension, report)
 
     def greatest_elongations(self, elongation: Sequence[float]) -> None:
-        def angle(t: float, i: int, points: int) -> Optional[float]:
-            place = self.ecliptic_place(t, i, points)
+        def angle(t: float, view: View, j: int, points: int) -> Optional[float]:
+            place = self.ecliptic_place(t, view, j, points)
             return None if place is None else math.degrees(kepler.angle_between(place, self.sun_place(t)))
 
-        def report(t: float, check: float, i: int, sense: int) -> None:
-            place = self.ecliptic_place(t, i, POINTS)
+        def report(t: float, check: float, view: View, j: int, sense: int) -> None:
+            place = self.ecliptic_place(t, view, j, POINTS)
             if sense < 0 or place is None:
                 return
             sun = self.sun_place(t)
@@ -355,7 +442,8 @@ class Finder:
             # East of the Sun (a greater longitude) the body sets after it: an evening sky.
             east = place[1] * sun[0] - place[0] * sun[1] > 0.0
             self.add(t, check, GREATEST_EAST if east else GREATEST_WEST,
-                     f"elongation {value:.1f} deg, {'evening' if east else 'morning'} sky", i, value)
+                     f"elongation {value:.1f} deg, {'evening' if east else 'morning'} sky",
+                     self.nearest_row(t, view, j), value)
         self.turning(elongation, angle, report)
 
     def oppositions_and_conjunctions(self, table: Table) -> None:
@@ -386,12 +474,12 @@ class Finder:
         solutions = []
         for points in (POINTS, CHECK_POINTS):
             def sine(t: float, points: int = points) -> float:
-                place = self.ecliptic_place(t, i, points, interval=True)
+                place = self.ecliptic_place(t, self.whole, i, points, interval=True)
                 sun = self.sun_place(t)
                 return math.nan if place is None else place[1] * sun[0] - place[0] * sun[1]
             solutions.append(bisect_root(sine, times[i], times[i + 1], TOLERANCES[points]))
         t = solutions[0]
-        place = self.ecliptic_place(t, i, POINTS, interval=True)
+        place = self.ecliptic_place(t, self.whole, i, POINTS, interval=True)
         if place is None:
             return
         sun = self.sun_place(t)
@@ -405,7 +493,7 @@ class Finder:
             kind = CONJUNCTION
         else:
             kind = INFERIOR_CONJUNCTION if distance < observer_sun else SUPERIOR_CONJUNCTION
-        self.add(t, solutions[1], kind, f"elongation {value:.1f} deg", i, value)
+        self.add(t, solutions[1], kind, f"elongation {value:.1f} deg", self.nearest_row(t, self.whole, i), value)
 
 
 def find_events(table: Table, datos: Optional[Datos] = None) -> List[Event]:

@@ -28,7 +28,7 @@ from typing import Any, Callable, Iterable, List, NamedTuple, Optional, Sequence
 from .datos import Datos
 from .dates import FIRST_GREGORIAN_DAY, LARGEST_JD, calendar_date, calendar_day
 from .errors import DataError
-from .events import Event, event_line, find_events
+from .events import Event, event_line, find_events, rows_a_day
 from .files import write_output
 from .row import Field, Table
 
@@ -54,6 +54,9 @@ EVENT_MARKS = {"opposition": "opp", "conjunction": "conj", "inferior conjunction
                "greatest elongation west": "gr elong W", "perihelion": "perih", "aphelion": "aph",
                "closest approach": "closest", "stationary, retrograde begins": "stat",
                "stationary, direct again": "stat"}
+
+# Distances whose largest is more than this times their least are drawn on a logarithmic scale.
+WIDE_DISTANCES = 100.0
 
 # Events marked on the distances panel, by the first word of their kind; the others on the angles'.
 DISTANCE_EVENTS = ("closest", "perihelion", "aphelion")
@@ -573,9 +576,9 @@ def draw_sky(fig: Any, slot: Any, chart: SkyChart, times: Array, hours: Array, d
     if increasing(times):
         for when in spread(label_times):
             u, d = at_time(times, hours, when), at_time(times, dec, when)
-            if math.isfinite(u) and math.isfinite(d) and calendar_day(when) not in [w[0] for w in wanted]:
+            if math.isfinite(u) and math.isfinite(d) and row_text(when) not in [w[0] for w in wanted]:
                 x, y = chart.points(u, d)
-                wanted.append((calendar_day(when), float(x), float(y), True))
+                wanted.append((row_text(when), float(x), float(y), True))
     title = "track on the sky (J2000, geometric)"
     if chart.kind in ("north", "south"):
         title += f", around the {chart.kind} pole"
@@ -630,20 +633,25 @@ def label_events(axes: Sequence[Any], chosen: List[Event], x_of: Callable[[float
     room = Room.of(axes, renderer)
     _, bottom, _, top = room.frame
     for event in spread(chosen):
-        x = float(axis.transData.transform((x_of(event.jd_tdb), 0.0))[0])
+        x = float(axis.get_xaxis_transform().transform((x_of(event.jd_tdb), 0.0))[0])
         place_label(axis, room, renderer, event_mark(event.kind), along(x, top, bottom), color="tab:orange")
 
 
-def label_days(first: float, last: float) -> List[float]:
+def label_days(first: float, last: float, finer: bool = False) -> List[float]:
     """Julian dates of calendar boundaries (first of the month, of the year...) at 0h, from first to
-    last, a dozen at most: where the track is labelled."""
+    last, a dozen at most: where the track is labelled; for rows `finer` than a day, boundaries of hours
+    and minutes as well, so that a track of hours has labels."""
     import matplotlib.dates as mdates
     if not last > first:
         return []
     low, high = first - UNIX_EPOCH_JD, last - UNIX_EPOCH_JD
     locator = mdates.AutoDateLocator(minticks=4, maxticks=10)
     ticks = locator.tick_values(mdates.num2date(low), mdates.num2date(high))
-    return sorted({float(t) + UNIX_EPOCH_JD for t in ticks if low <= t <= high and float(t).is_integer()})
+    unit = 1440.0 if finer else 1.0  # whole minutes or whole days
+
+    def whole(t: float) -> bool:
+        return abs(t * unit - round(t * unit)) < 1e-6
+    return sorted({float(t) + UNIX_EPOCH_JD for t in ticks if low <= t <= high and whole(float(t))})
 
 
 def figure(table: Table, title: str, datos: Optional[Datos] = None, magnitudes: Optional[Sequence[float]] = None,
@@ -694,10 +702,19 @@ def figure(table: Table, title: str, datos: Optional[Datos] = None, magnitudes: 
         axis.plot(x[coarse], values[coarse], "o", markersize=3, color=style.get("color"))
 
     far = fig.add_subplot(grid[1])
-    curve(far, drawn(table, "sun_distance_au"), seen=False, color="tab:red", label="r, from the Sun")
-    curve(far, drawn(table, "observer_distance_au"), color="tab:blue", label="Δ, from the observer")
+    r, delta = drawn(table, "sun_distance_au"), drawn(table, "observer_distance_au")
+    curve(far, r, seen=False, color="tab:red", label="r, from the Sun")
+    curve(far, delta, color="tab:blue", label="Δ, from the observer")
     far.set_ylabel("distance (AU)")
-    far.set_title("distances", fontsize=10)
+    distances = numpy.concatenate([r, delta])
+    distances = distances[distances > 0.0]
+    # Distances of several orders (a fly-by at a thousandth of the distance from the Sun) on a linear
+    # scale leave the smaller a flat line at 0.
+    if len(distances) and distances.max() > WIDE_DISTANCES * distances.min():
+        far.set_yscale("log", nonpositive="mask")
+        far.set_title("distances (logarithmic scale)", fontsize=10)
+    else:
+        far.set_title("distances", fontsize=10)
     far.grid(True, alpha=0.3)
     far.legend(loc="best", fontsize=7)
     finite_x = x[numpy.isfinite(x)]
@@ -759,7 +776,7 @@ def figure(table: Table, title: str, datos: Optional[Datos] = None, magnitudes: 
     if len(finite_x) and finite_x.max() > finite_x.min():
         far.set_xlim(float(finite_x.min()), float(finite_x.max()))
     finite_t = times[numpy.isfinite(times)]
-    label_times = label_days(float(finite_t.min()), float(finite_t.max())) if dates else []
+    label_times = label_days(float(finite_t.min()), float(finite_t.max()), rows_a_day(times) > 1) if dates else []
     sky = draw_sky(fig, grid[0], chart, times, hours, dec, coarse, label_times, events)
 
     listing = fig.add_subplot(grid[len(heights) - 1])
@@ -803,6 +820,13 @@ def plot_table(table: Table, output: str, title: str, datos: Optional[Datos] = N
 
 
 def plot_title(name: str, table: Table) -> str:
+    """The name, the rows and their span; for rows finer than a day, their times and step as well."""
     first, last = table[0].jd_tdb, table[-1].jd_tdb
-    return (f"{name}: {len(table)} rows, {calendar_day(first) or f'JD {first}'} to "
-            f"{calendar_day(last) or f'JD {last}'} (TDB)")
+    day = rows_a_day(table.column("jd_tdb"))
+    if day == 1:
+        return (f"{name}: {len(table)} rows, {calendar_day(first) or f'JD {first}'} to "
+                f"{calendar_day(last) or f'JD {last}'} (TDB)")
+    minutes = round((last - first) / (len(table) - 1) * 1440.0)
+    every = f"{minutes // 60} h" if minutes % 60 == 0 else f"{minutes} min"
+    return (f"{name}: {len(table)} rows, one every {every}, {calendar_date(first)[:16] or f'JD {first}'} to "
+            f"{calendar_date(last)[:16] or f'JD {last}'} (TDB)")

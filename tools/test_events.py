@@ -7,13 +7,12 @@ import datetime
 import math
 import pathlib
 import re
-import subprocess
 import sys
 import tempfile
 import unittest
 from typing import Any, Callable, List, Tuple
 
-from testing import EXAMPLES, EPHEM, MARS_TABLE, run_tool
+from testing import EXAMPLES, EPHEM, MARS_TABLE, run_tool, table_in
 from ephem_table import datos, events, table
 from ephem_table.row import Table
 
@@ -258,12 +257,7 @@ def printed_events(info):
 
 
 def table_and_info(datos_args, tmp):
-    done = run_tool("datos", *datos_args, cwd=tmp)
-    if done.returncode != 0:
-        raise AssertionError(done.stderr)
-    ephem = subprocess.run([EPHEM], cwd=tmp, capture_output=True, text=True)
-    if ephem.returncode != 0 or ephem.stderr:
-        raise AssertionError(f"ephem: {ephem.returncode} {ephem.stderr}")
+    table_in(tmp, *datos_args)
     info = run_tool("info", cwd=tmp)
     if info.returncode != 0 or info.stderr:
         raise AssertionError(f"info: {info.returncode} {info.stderr}")

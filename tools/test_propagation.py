@@ -10,13 +10,12 @@ python3-skyfield; without them they skip and say why.
 import importlib.util
 import math
 import pathlib
-import subprocess
 import sys
 import tempfile
 import unittest
 from typing import Any
 
-from testing import CERES_LINE, COMET_LINE, EPHEM, run_tool
+from testing import CERES_LINE, COMET_LINE, EPHEM, table_in
 from ephem_table import elements, planets, table
 
 HAVE_CHECKERS = all(importlib.util.find_spec(m) is not None for m in ("erfa", "skyfield"))
@@ -28,12 +27,7 @@ MOON_EARTH_MASS_RATIO = 0.0123000371
 
 
 def rows_from_ephem(datos_args, tmp):
-    done = run_tool("datos", *datos_args, cwd=tmp)
-    if done.returncode != 0:
-        raise AssertionError(done.stderr)
-    ephem = subprocess.run([EPHEM], cwd=tmp, capture_output=True, text=True)
-    if ephem.returncode != 0 or ephem.stderr:
-        raise AssertionError(f"ephem: {ephem.returncode} {ephem.stderr}")
+    table_in(tmp, *datos_args)
     with open(pathlib.Path(tmp, "ZEPO.DAT"), "rb") as zepo:
         return list(table.read_rows(zepo))
 

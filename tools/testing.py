@@ -37,3 +37,14 @@ def run_tool(*args: str, cwd: Any = None, stdout: Any = subprocess.PIPE, path: s
         env["PATH"] = path + os.pathsep + env.get("PATH", "")
     return subprocess.run([sys.executable, str(SCRIPT), *args], stdout=stdout, stderr=subprocess.PIPE, text=True,
                           cwd=cwd, env=env, **options)
+
+
+def table_in(tmp: Any, *datos_args: str) -> None:
+    """DATOS.DAT written in the folder tmp by `datos datos_args`, and the table ephem (EPHEM) writes from it;
+    any word on standard error, or a failing status, fails the test."""
+    done = run_tool("datos", *datos_args, cwd=tmp)
+    if done.returncode != 0:
+        raise AssertionError(done.stderr)
+    ephem = subprocess.run([EPHEM], cwd=tmp, capture_output=True, text=True)
+    if ephem.returncode != 0 or ephem.stderr:
+        raise AssertionError(f"ephem: {ephem.returncode} {ephem.stderr}")

@@ -530,8 +530,11 @@ TEST_F(ListReadDeathTest, EachBranchCatchesOnlyItsOwnKind) {
 
 // Random short texts, mostly made of the characters of the syntax, read as the program reads its
 // orbit data. Each must either read to the end or end the run with one of the reader's reports: no
-// other crash, no hang.
+// other crash, no hang. 300 texts in the short set, 3000 in the long one (EPHEM_TEST_SET=long); the
+// fuzz target (fuzz/) searches far wider.
 TEST(ListReadFuzz, RandomTextEndsInAValueOrAReport) {
+    const char* set = std::getenv("EPHEM_TEST_SET");
+    const int rounds = (set != nullptr && std::string(set) == "long") ? 3000 : 300;
     static const char alphabet[] = "0123456789012345.....++--eEdD***,,,///   \t\t\n\n\n\r\rx\"\x80\xff";
     const std::vector<std::string> allowed = {kInvalidNumber,  kBadRepetition, kExponentField,
                                               kInvalidInteger, kListInEnd,     kReadStartEnd};
@@ -539,7 +542,7 @@ TEST(ListReadFuzz, RandomTextEndsInAValueOrAReport) {
     const std::string path = testing::TempDir() + "list_read_fuzz_" + std::to_string(getpid());
     const std::string kValidFile = "2.5, 0.1, 10, 7E1\n8.0d1 60. 1.0D+2 0 / x\n1.0,0.0167,3*0,357.5,100,0\n1e2\n+30\n";
     int reports = 0;
-    for (int round = 0; round < 3000; ++round) {
+    for (int round = 0; round < rounds; ++round) {
         const auto pick = [&] { return alphabet[random() % (sizeof alphabet - 1)]; };
         std::string text;
         if (round % 2 == 0) {
@@ -616,8 +619,9 @@ TEST(ListReadFuzz, RandomTextEndsInAValueOrAReport) {
         ++reports;
     }
     std::remove(path.c_str());
-    EXPECT_GT(reports, 300);
-    EXPECT_LT(reports, 2700);  // many texts read to the end
+    // Both endings are common: a tenth of the texts at least ends in a report, and another reads through.
+    EXPECT_GT(reports, rounds / 10);
+    EXPECT_LT(reports, rounds - rounds / 10);
 }
 
 }  // namespace

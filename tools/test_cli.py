@@ -12,11 +12,11 @@ import tempfile
 import unittest
 from typing import Any, Dict, List, Optional, Tuple
 
-from testing import EPHEM, EXAMPLES, MARS_TABLE, NAN_ROW, ONE_LINE_ROW, SCRIPT, TOOLS, TWO_LINE_ROW, run_tool
+from testing import EPHEM, EXAMPLES, MARS_TABLE, NAN_ROW, ONE_LINE_ROW, SCRIPT, TOOLS, TWO_LINE_ROW, TestCase, run_tool
 from ephem_table import csvout
 
 
-class CommandsTest(unittest.TestCase):
+class CommandsTest(TestCase):
     def test_csv_of_a_table(self):
         with tempfile.TemporaryDirectory() as tmp:
             table = pathlib.Path(tmp, "ZEPO.DAT")

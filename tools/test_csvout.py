@@ -3,10 +3,11 @@
 import math
 import unittest
 
+from testing import TestCase
 from ephem_table import csvout
 
 
-class SexagesimalTest(unittest.TestCase):
+class SexagesimalTest(TestCase):
     def test_right_ascension(self):
         cases = [
             (22.0352961, "22:02:07.07"),

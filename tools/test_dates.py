@@ -4,10 +4,11 @@ import datetime
 import math
 import unittest
 
+from testing import TestCase
 from ephem_table import dates
 
 
-class CalendarDateTest(unittest.TestCase):
+class CalendarDateTest(TestCase):
     def test_known_dates(self):
         cases = [
             (2451545.0, "2000-01-01 12:00:00"),
@@ -50,7 +51,7 @@ class CalendarDateTest(unittest.TestCase):
                 self.assertEqual(dates.date_or_jd(jd), f"JD {jd}")
 
 
-class JulianDateTest(unittest.TestCase):
+class JulianDateTest(TestCase):
     def test_texts_of_dates(self):
         cases = [("2000-01-01T12:00", 2451545.0), ("2000-01-01 12:00:00", 2451545.0),
                  ("2451545.25", 2451545.25), ("1582-10-15", 2299160.5), ("1582-10-04", 2299159.5),

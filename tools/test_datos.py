@@ -5,7 +5,7 @@ import tempfile
 import unittest
 from typing import Any, List, Tuple
 
-from testing import CERES_LINE, COMET_LINE, EXAMPLES, run_tool
+from testing import CERES_LINE, COMET_LINE, EXAMPLES, TestCase, run_tool
 from ephem_table import datos, elements, mpc
 
 PLAIN = ("2.5 0.1 10.0 70.0 80.0 60.0 100.0 0.0\n"
@@ -16,7 +16,7 @@ TARGET = (2.5, 0.1, 10.0, 70.0, 80.0, 60.0, 100.0, 0.0)
 OBSERVER = (1.0, 0.0167, 0.0, 0.0, 0.0, 357.5, 100.0, 0.0)
 
 
-class ReadDatosTest(unittest.TestCase):
+class ReadDatosTest(TestCase):
     def test_the_forms_ephem_reads(self):
         # (text, rows, notes) of files that all hold the same orbits and start.
         cases = [

@@ -8,7 +8,7 @@ import pathlib
 import tempfile
 import unittest
 
-from testing import CERES_LINE, COMET_LINE, run_tool
+from testing import CERES_LINE, COMET_LINE, TestCase, run_tool
 from ephem_table import dates, elements, mpc
 
 ELEMENTS_OK = "a=2.77 e=0.08 i=10.6 om=80.3 w=73.5 M=334.3 epoch=2459800.5".split()
@@ -35,7 +35,7 @@ def with_element(key, value):
     return [f"{key}={value}" if word.startswith(key + "=") else word for word in ELEMENTS_OK]
 
 
-class RefusalTest(unittest.TestCase):
+class RefusalTest(TestCase):
     """Every input ephem cannot compute, that is no orbit around the Sun, or that fails its format, is
     refused in one line naming the value, with status 1 for bad data in a file and 2 for a bad command
     line; no DATOS.DAT is left."""
@@ -206,7 +206,7 @@ class RefusalTest(unittest.TestCase):
                     self.assertEqual(done.stderr, "")
 
 
-class SourcesTest(unittest.TestCase):
+class SourcesTest(TestCase):
     """Sources in the forms users have them give the orbit of the line or elements they hold."""
 
     def test_sources_as_users_have_them(self):
@@ -271,7 +271,7 @@ class SourcesTest(unittest.TestCase):
                     self.assertEqual(note.partition(": ")[2].partition("|")[0].strip(), name)
 
 
-class MpcTest(unittest.TestCase):
+class MpcTest(TestCase):
     def test_pick_chooses_a_line_of_a_long_file(self):
         ceres = CERES_LINE.read_text()
         header = "MINOR PLANET CENTER ORBIT DATABASE (MPCORB)\nbla\n" + "-" * 160 + "\n"

@@ -12,7 +12,7 @@ import tempfile
 import unittest
 from typing import Any, Callable, List, Tuple
 
-from testing import EXAMPLES, EPHEM, MARS_TABLE, run_tool, table_in
+from testing import EPHEM, EXAMPLES, MARS_TABLE, TestCase, long_check, run_tool, table_in
 from ephem_table import datos, events, table
 from ephem_table.row import Table
 
@@ -49,7 +49,7 @@ def straight_line_rows(closest, miss_au, speed_au_d, count=7):
     return Table.of_rows("rows", found)
 
 
-class BetweenRowsTest(unittest.TestCase):
+class BetweenRowsTest(TestCase):
     """Events of rows of known geometry, found without the observer's orbit."""
 
     def test_kind_time_and_printed_value(self):
@@ -291,7 +291,7 @@ ERFA_NUMBERS = {"mercury": 1, "venus": 2, "mars": 4, "jupiter": 5}
 
 @unittest.skipUnless(EPHEM, "needs the built ephem: EPHEM=path/to/ephem (CTest sets it)")
 @unittest.skipUnless(HAVE_CHECKERS, "needs python3-erfa and python3-skyfield (Debian packages)")
-class ModelEventsTest(unittest.TestCase):
+class ModelEventsTest(TestCase):
     """Each event `info` prints is one of the model's, within 10 minutes, its value to the printed
     digits (and 0.01 deg, 1e-6 AU, 1e-4 h for the rows' nine digits), and no event of the model between
     the first and the last day is missing."""
@@ -325,6 +325,7 @@ class ModelEventsTest(unittest.TestCase):
               file=sys.stderr)
         return found, printed
 
+    @long_check
     def test_planets_2025_to_2027(self):
         for planet in ("mercury", "venus", "mars", "jupiter"):
             with self.subTest(planet=planet):
@@ -368,6 +369,7 @@ class ModelEventsTest(unittest.TestCase):
                 self.assertLessEqual(abs(t - t_erfa), allowed + 10 * MINUTE)
                 self.assertLessEqual(abs(value - v_erfa), math.degrees(error) + 0.05)
 
+    @long_check
     def test_rows_finer_than_a_day(self):
         # Every event of the model, to the minute: a year of Mercury in hours, Venus around its greatest
         # elongation and Mars around its stationary point in minutes.
@@ -379,6 +381,7 @@ class ModelEventsTest(unittest.TestCase):
                                                                              "--step", step], within=1.5 * MINUTE)
                 self.assertTrue(printed)
 
+    @long_check
     def test_examples_and_small_bodies(self):
         cases = [
             ("Ceres", [str(EXAMPLES / "ceres-mpc" / "ceres.mpc"), "--start", "2022-08-09", "--rows", "500"]),

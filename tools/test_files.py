@@ -8,7 +8,7 @@ import tempfile
 import threading
 import unittest
 
-from testing import run_tool
+from testing import TestCase, run_tool
 from ephem_table import files
 from ephem_table.errors import DataError
 
@@ -17,7 +17,7 @@ OLD = "old content\n"
 IS_ROOT = os.geteuid() == 0
 
 
-class WriteOutputTest(unittest.TestCase):
+class WriteOutputTest(TestCase):
     text: str  # what `datos` writes for DATOS_ARGS
 
     @classmethod
@@ -156,7 +156,7 @@ class WriteOutputTest(unittest.TestCase):
         self.assert_no_temporary_left()
 
 
-class ReadSmallFileTest(unittest.TestCase):
+class ReadSmallFileTest(TestCase):
     def test_only_a_regular_file_of_sensible_size_is_read(self):
         with tempfile.TemporaryDirectory() as tmp:
             small, large, fifo = (pathlib.Path(tmp, n) for n in ("small", "large", "fifo"))

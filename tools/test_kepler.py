@@ -5,13 +5,14 @@ many turns from the epoch."""
 import importlib.util
 import unittest
 
+from testing import TestCase
 from ephem_table import elements, kepler
 
 HAVE_SKYFIELD = importlib.util.find_spec("skyfield") is not None and importlib.util.find_spec("numpy") is not None
 
 
 @unittest.skipUnless(HAVE_SKYFIELD, "needs python3-skyfield (Debian package)")
-class PositionsTest(unittest.TestCase):
+class PositionsTest(TestCase):
     def test_against_skyfield(self):
         import numpy
         from skyfield.api import load

@@ -12,7 +12,7 @@ import sys
 import tempfile
 import unittest
 
-from testing import CERES_LINE, COMET_LINE, EPHEM, run_tool
+from testing import CERES_LINE, COMET_LINE, EPHEM, TestCase, run_tool
 from ephem_table import datos, elements, magnitudes, table
 from ephem_table.dates import date_or_jd
 from ephem_table.row import Table
@@ -81,7 +81,7 @@ def csv_magnitudes(tmp):
 
 @unittest.skipUnless(EPHEM, "needs the built ephem: EPHEM=path/to/ephem (CTest sets it)")
 @unittest.skipUnless(HAVE_CHECKERS, "needs python3-erfa and python3-skyfield (Debian packages)")
-class MagnitudesTest(unittest.TestCase):
+class MagnitudesTest(TestCase):
     def test_planets_against_skyfield(self):
         # From the Earth-Moon barycentre over 2025-2027 (Venus's second formula near its inferior
         # conjunctions), and from other planets for the formulas beyond the phase angles seen from the
@@ -167,7 +167,7 @@ def synthetic(alphas):
     return Table.of_rows("rows", [(2460000.5 + k, 1.0, 1.0, 2.0, 1.5, 90.0, a, 0.5) for k, a in enumerate(alphas)])
 
 
-class FormulaLimitsTest(unittest.TestCase):
+class FormulaLimitsTest(TestCase):
     """Rows where a formula has no value are empty, and say why."""
 
     def test_empty_rows_and_why(self):

@@ -9,7 +9,7 @@ import stat
 import tempfile
 import unittest
 
-from testing import EXAMPLES, MARS_TABLE, NAN_ROW, ONE_LINE_ROW, TWO_LINE_ROW, run_tool
+from testing import EXAMPLES, MARS_TABLE, NAN_ROW, ONE_LINE_ROW, TWO_LINE_ROW, TestCase, run_tool
 
 HAVE_MATPLOTLIB = importlib.util.find_spec("matplotlib") is not None
 
@@ -28,7 +28,7 @@ def synthetic(places, start=2461041.5, delta=None):
 
 
 @unittest.skipUnless(HAVE_MATPLOTLIB, "matplotlib is not installed")
-class DecimationTest(unittest.TestCase):
+class DecimationTest(TestCase):
     def test_every_peak_survives_and_short_curves_are_whole(self):
         import numpy
         from ephem_table import plot
@@ -46,7 +46,7 @@ class DecimationTest(unittest.TestCase):
 
 
 @unittest.skipUnless(HAVE_MATPLOTLIB, "matplotlib is not installed")
-class SkyChartTest(unittest.TestCase):
+class SkyChartTest(TestCase):
     def test_right_ascension_ticks_are_round_and_name_each_place_once(self):
         from ephem_table import plot
         cases = [((0.0, 24.0), ["0h", "4h", "8h", "12h", "16h", "20h"]),    # 24h on 24h: one "0h"
@@ -116,7 +116,7 @@ def overlap(a, b):
 
 
 @unittest.skipUnless(HAVE_MATPLOTLIB, "matplotlib is not installed")
-class LabelGeometryTest(unittest.TestCase):
+class LabelGeometryTest(TestCase):
     """Labels (dates on the track, events on the time panels) in the laid-out figure: none on another,
     on a line, a marker or a legend, none outside its panel."""
 
@@ -219,7 +219,7 @@ class LabelGeometryTest(unittest.TestCase):
 
 
 @unittest.skipUnless(HAVE_MATPLOTLIB, "matplotlib is not installed")
-class MagnitudePanelTest(unittest.TestCase):
+class MagnitudePanelTest(TestCase):
     def test_a_panel_with_the_brighter_up_only_when_magnitudes_are_given(self):
         from ephem_table import plot
         rows = synthetic([(10.0 + 0.01 * k, 5.0) for k in range(50)])
@@ -238,7 +238,7 @@ class MagnitudePanelTest(unittest.TestCase):
 
 
 @unittest.skipUnless(HAVE_MATPLOTLIB, "matplotlib is not installed")
-class PlotTest(unittest.TestCase):
+class PlotTest(TestCase):
     def setUp(self):
         folder = tempfile.TemporaryDirectory()
         self.addCleanup(folder.cleanup)

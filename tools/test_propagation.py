@@ -15,7 +15,7 @@ import tempfile
 import unittest
 from typing import Any
 
-from testing import CERES_LINE, COMET_LINE, EPHEM, table_in
+from testing import CERES_LINE, COMET_LINE, EPHEM, TestCase, long_check, table_in
 from ephem_table import elements, planets, table
 
 HAVE_CHECKERS = all(importlib.util.find_spec(m) is not None for m in ("erfa", "skyfield"))
@@ -95,7 +95,8 @@ def largest_differences(rows, target, observer, ts):
 
 @unittest.skipUnless(EPHEM, "needs the built ephem: EPHEM=path/to/ephem (CTest sets it)")
 @unittest.skipUnless(HAVE_CHECKERS, CHECKERS_MISSING)
-class IndependentPropagationTest(unittest.TestCase):
+@long_check
+class IndependentPropagationTest(TestCase):
     """Tables generated from each kind of source agree with the same elements propagated by Skyfield.
 
     Limits: nine printed digits are 0.005 arcsec in right ascension and 1e-8 AU in distance."""
@@ -169,7 +170,7 @@ def emb_from_erfa(jd):
 
 
 @unittest.skipUnless(HAVE_CHECKERS, CHECKERS_MISSING)
-class EarthMoonBarycentreTest(unittest.TestCase):
+class EarthMoonBarycentreTest(TestCase):
     """The observer the generator writes by default agrees with ERFA at every start date of the table's
     span. The table states approximate errors for the Earth-Moon barycentre of 20 arcsec in right
     ascension, 8 in declination and 6000 km in distance (heliocentric); against ERFA its largest are

@@ -9,7 +9,7 @@ import subprocess
 import tempfile
 import unittest
 
-from testing import CERES_LINE, EPHEM, EXAMPLES, SCRIPT, TOOLS, run_tool
+from testing import CERES_LINE, EPHEM, EXAMPLES, SCRIPT, TOOLS, TestCase, run_tool
 from ephem_table.table import read_table
 
 
@@ -37,7 +37,7 @@ def folder_state(folder):
     return {p.name: p.read_bytes() for p in folder.iterdir()}
 
 
-class RunTest(unittest.TestCase):
+class RunTest(TestCase):
     @unittest.skipUnless(build_folder(), "needs EPHEM, the ephem of a CMake build, to install it")
     def test_run_from_an_mpc_line_on_a_fresh_install_leaves_the_working_directory_as_it_was(self):
         with tempfile.TemporaryDirectory() as name:

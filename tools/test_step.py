@@ -12,7 +12,7 @@ import tempfile
 import unittest
 from fractions import Fraction
 
-from testing import COMET_LINE, EPHEM
+from testing import COMET_LINE, EPHEM, TestCase
 from ephem_table import cli, datos, elements, events, mpc, step, table
 from ephem_table.dates import calendar_date, julian_date
 
@@ -26,7 +26,7 @@ FLY_BY = elements.Orbit(a=0.9224, e=0.1911, i=3.34, w=126.4, om=203.986, M=252.5
                         epoch=julian_date("2029-04-13T21:46"), name="Apophis-like")
 
 
-class DurationTest(unittest.TestCase):
+class DurationTest(TestCase):
     def test_durations(self):
         # (text, the step in days, its text as DATOS.DAT keeps it); then texts refused: beyond the
         # bounds, a unit that is none, no number, a blank inside, a sign, an exponent.
@@ -66,7 +66,7 @@ def digit(value):
 
 
 @unittest.skipUnless(EPHEM, "needs the built ephem: EPHEM=path/to/ephem (CTest sets it)")
-class ScalingTest(unittest.TestCase):
+class ScalingTest(TestCase):
     def test_every_s_th_row_is_the_daily_row(self):
         with open(COMET_LINE, "rb") as stream:
             comet = mpc.mpc_orbit(stream, "55P.mpc")

@@ -14,7 +14,7 @@ from unittest import mock
 
 import subprocess
 
-from testing import EPHEM, MARS_TABLE, NAN_ROW, ONE_LINE_ROW, TWO_LINE_ROW, run_tool
+from testing import EPHEM, MARS_TABLE, NAN_ROW, ONE_LINE_ROW, TWO_LINE_ROW, TestCase, run_tool
 from ephem_table import table as et
 from ephem_table.errors import DataError
 
@@ -28,7 +28,7 @@ def rows_of(text):
     return [tuple(row) for row in read(text)]
 
 
-class ReadRowsTest(unittest.TestCase):
+class ReadRowsTest(TestCase):
     def test_one_and_two_line_rows_in_one_table(self):
         rows = rows_of(TWO_LINE_ROW + ONE_LINE_ROW + TWO_LINE_ROW)
         self.assertEqual(rows, [(2451545.0, 22.0352961, -13.1786492, 1.39115922, 1.84956441, 47.6050457,
@@ -125,7 +125,7 @@ class ReadRowsTest(unittest.TestCase):
         self.assertEqual(table[-1].jd_tdb, times[-1])
 
 
-class TableFileTest(unittest.TestCase):
+class TableFileTest(TestCase):
     """Tables read from files and FIFOs, as ephem leaves them."""
 
     def setUp(self):

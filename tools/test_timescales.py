@@ -5,6 +5,7 @@ import math
 import random
 import unittest
 
+from testing import TestCase
 from ephem_table import timescales
 
 SECOND = 1.0 / 86400.0
@@ -16,7 +17,7 @@ def tt_of_utc(utc_jd_at_midnight, seconds_after, tai_minus_utc):
 
 
 @unittest.skipUnless(timescales.utc_available(), "python3-erfa is not installed")
-class UtcTest(unittest.TestCase):
+class UtcTest(TestCase):
     def test_dates_agree_with_skyfield_from_1972(self):
         from skyfield.api import load
         scale = load.timescale(builtin=True)

@@ -1,11 +1,15 @@
 """What the tests of ephem-table share: where things are, sample rows as ephem writes them, and a run of
-the command in a fresh process."""
+the command in a process of its own."""
 
+import io
 import os
 import pathlib
+import selectors
 import subprocess
 import sys
-from typing import Any
+import traceback
+import unittest
+from typing import Any, Callable, List, Optional, TypeVar
 
 sys.dont_write_bytecode = True
 
@@ -16,6 +20,32 @@ MARS_TABLE = EXAMPLES / "mars" / "ZEPO.expected"
 CERES_LINE = EXAMPLES / "ceres-mpc" / "ceres.mpc"
 COMET_LINE = EXAMPLES / "comet" / "55P.mpc"
 EPHEM = os.environ.get("EPHEM", "")
+# EPHEM_TABLE_FRESH=1 starts every run of the command as a new interpreter, as a user's shell does; by
+# default a run is a fork of the test's own process, which has the package imported already (a fresh
+# interpreter spends 0.3 s importing numpy and ERFA before it reads its first argument). The long test set
+# runs the companion's tests both ways.
+FRESH = os.environ.get("EPHEM_TABLE_FRESH") == "1"
+# EPHEM_TEST_SET=long runs only the checks marked long_check; unset, or any other value, all the others.
+LONG_SET = os.environ.get("EPHEM_TEST_SET") == "long"
+
+Test = TypeVar("Test", bound=Callable[..., Any])
+
+
+def long_check(test: Test) -> Test:
+    """Marks an independent check over many rows (minutes of CPU), a test or a class of them: it runs in
+    the long set only."""
+    test.long_check = True  # type: ignore[attr-defined]
+    return unittest.skipUnless(LONG_SET, "a long check (ctest -L long)")(test)
+
+
+class TestCase(unittest.TestCase):
+    """A test case of the short set, or, in the long set, of nothing but its long checks."""
+
+    def setUp(self) -> None:
+        method = getattr(self, self._testMethodName)
+        if LONG_SET and not (getattr(method, "long_check", False) or getattr(type(self), "long_check", False)):
+            self.skipTest("a short test (ctest -LE long)")
+        super().setUp()
 
 if str(TOOLS) not in sys.path:
     sys.path.insert(0, str(TOOLS))
@@ -28,15 +58,104 @@ ONE_LINE_ROW = "  2453500.  13.5 -7.25  1.52  0.67  150.3  20.1  0.97\n"
 NAN_ROW = "  2451545.  NAN  NAN  1.  0.  NAN  NAN  NAN\n"
 
 
-def run_tool(*args: str, cwd: Any = None, stdout: Any = subprocess.PIPE, path: str = "",
+def run_tool(*args: str, cwd: Any = None, stdout: Any = subprocess.PIPE, path: str = "", fresh: bool = False,
              **options: Any) -> "subprocess.CompletedProcess[str]":
     """ephem-table run as a user runs it, with its status, standard error and (unless sent elsewhere)
-    standard output; `path` first on PATH."""
+    standard output; `path` first on PATH. `fresh` (or any option of subprocess.run) starts a new
+    interpreter: for what only a new one shows (its start-up, the streams it is given, its exit)."""
     env = dict(os.environ, PYTHONDONTWRITEBYTECODE="1")
     if path:
         env["PATH"] = path + os.pathsep + env.get("PATH", "")
-    return subprocess.run([sys.executable, str(SCRIPT), *args], stdout=stdout, stderr=subprocess.PIPE, text=True,
-                          cwd=cwd, env=env, **options)
+    if fresh or FRESH or options:
+        return subprocess.run([sys.executable, str(SCRIPT), *args], stdout=stdout, stderr=subprocess.PIPE,
+                              text=True, cwd=cwd, env=env, **options)
+    return forked_run(list(args), cwd, stdout, env)
+
+
+def forked_run(args: List[str], cwd: Any, stdout: Any, env: "dict[str, str]") -> "subprocess.CompletedProcess[str]":
+    """The command's main() in a child of this process, on its own standard output and error (pipes, or
+    the file `stdout`), in `cwd` with `env`; its exit status is main's."""
+    from ephem_table import cli
+    if args and args[0] in ("plot", "run"):
+        from ephem_table import plot  # noqa: F401  (matplotlib imported once, not in every child)
+    pipes = {"out": os.pipe() if stdout is subprocess.PIPE else None, "err": os.pipe()}
+    sys.stdout.flush()
+    sys.stderr.flush()
+    pid = os.fork()
+    if pid == 0:  # the child: never returns
+        status = 70
+        try:
+            out_fd = pipes["out"][1] if pipes["out"] else stdout.fileno()
+            os.dup2(out_fd, 1)
+            os.dup2(pipes["err"][1], 2)
+            for pair in pipes.values():
+                if pair:
+                    os.close(pair[0])
+                    os.close(pair[1])
+            if cwd is not None:
+                os.chdir(cwd)
+            os.environ.clear()
+            os.environ.update(env)
+            sys.argv = [str(SCRIPT), *args]
+            sys.stdout = interpreter_stream(1, "strict", env)
+            sys.stderr = interpreter_stream(2, "backslashreplace", env)
+            status = cli.main(args)
+            status = flush_at_exit(status)
+        except BaseException:  # a fault of the harness or an escape from main: shown, never hidden
+            os.write(2, traceback.format_exc().encode())
+        os._exit(status)
+    outputs = {}
+    for name, pair in pipes.items():
+        if pair:
+            os.close(pair[1])
+            outputs[name] = pair[0]
+    texts = read_all(outputs)
+    _, wait_status = os.waitpid(pid, 0)
+    return subprocess.CompletedProcess([str(SCRIPT), *args], os.waitstatus_to_exitcode(wait_status),
+                                       texts.get("out"), texts.get("err", ""))
+
+
+def flush_at_exit(status: int) -> int:
+    """The interpreter's last act: standard output and error flushed; a failure is said and gives 120."""
+    for stream in (sys.stdout, sys.stderr):
+        try:
+            stream.flush()
+        except OSError as error:
+            os.write(2, f"Exception ignored in: {stream!r}\n{type(error).__name__}: {error}\n".encode())
+            status = 120
+    return status
+
+
+def interpreter_stream(fd: int, errors: str, env: "dict[str, str]") -> io.TextIOWrapper:
+    """A text stream over fd as a new interpreter makes standard output or error: buffered by the file's
+    block size, or not at all under PYTHONUNBUFFERED; standard error line by line."""
+    unbuffered = bool(env.get("PYTHONUNBUFFERED"))
+    binary = io.open(fd, "wb", buffering=0 if unbuffered else -1, closefd=False)
+    return io.TextIOWrapper(binary, encoding="utf-8", errors=errors, write_through=unbuffered,
+                            line_buffering=fd == 2 or os.isatty(fd))
+
+
+def read_all(descriptors: "dict[str, int]") -> "dict[str, Optional[str]]":
+    """Everything the descriptors give until each ends, read side by side (a child blocked on a full pipe
+    would never end), decoded as subprocess.run(text=True) decodes; the descriptors are closed."""
+    chunks: "dict[str, List[bytes]]" = {name: [] for name in descriptors}
+    with selectors.DefaultSelector() as selector:
+        for name, fd in descriptors.items():
+            selector.register(fd, selectors.EVENT_READ, name)
+        while selector.get_map():
+            for key, _ in selector.select():
+                data = os.read(key.fd, 65536)
+                if data:
+                    chunks[key.data].append(data)
+                else:
+                    selector.unregister(key.fd)
+                    os.close(key.fd)
+    return {name: universal_newlines(b"".join(parts).decode("utf-8")) for name, parts in chunks.items()}
+
+
+def universal_newlines(text: str) -> str:
+    """Line ends as subprocess.run(text=True) gives them."""
+    return text.replace("\r\n", "\n").replace("\r", "\n")
 
 
 def table_in(tmp: Any, *datos_args: str) -> None:

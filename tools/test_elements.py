@@ -262,7 +262,7 @@ class SourcesTest(TestCase):
                         os.write(write_end, stdin or b"")
                         os.close(write_end)
                         done = run_tool("datos", *[arg.format(fd=read_end) for arg in args], "--start", "2026-01-01",
-                                        "--rows", "3", "-o", "-", cwd=tmp, stdin=read_end, pass_fds=(read_end,))
+                                        "--rows", "3", "-o", "-", cwd=tmp, stdin=read_end)
                     finally:
                         os.close(read_end)
                     self.assertEqual(done.returncode, 0, done.stderr)

@@ -58,21 +58,24 @@ ONE_LINE_ROW = "  2453500.  13.5 -7.25  1.52  0.67  150.3  20.1  0.97\n"
 NAN_ROW = "  2451545.  NAN  NAN  1.  0.  NAN  NAN  NAN\n"
 
 
-def run_tool(*args: str, cwd: Any = None, stdout: Any = subprocess.PIPE, path: str = "", fresh: bool = False,
-             **options: Any) -> "subprocess.CompletedProcess[str]":
+def run_tool(*args: str, cwd: Any = None, stdout: Any = subprocess.PIPE, stdin: Optional[int] = None, path: str = "",
+             fresh: bool = False, **options: Any) -> "subprocess.CompletedProcess[str]":
     """ephem-table run as a user runs it, with its status, standard error and (unless sent elsewhere)
-    standard output; `path` first on PATH. `fresh` (or any option of subprocess.run) starts a new
-    interpreter: for what only a new one shows (its start-up, the streams it is given, its exit)."""
+    standard output; `stdin` a descriptor it reads (it keeps this process's otherwise); `path` first on
+    PATH. `fresh` (or any other option of subprocess.run) starts a new interpreter: for what only a new one
+    shows (its start-up, the streams it is given, its exit)."""
     env = dict(os.environ, PYTHONDONTWRITEBYTECODE="1")
     if path:
         env["PATH"] = path + os.pathsep + env.get("PATH", "")
     if fresh or FRESH or options:
-        return subprocess.run([sys.executable, str(SCRIPT), *args], stdout=stdout, stderr=subprocess.PIPE,
-                              text=True, cwd=cwd, env=env, **options)
-    return forked_run(list(args), cwd, stdout, env)
+        return subprocess.run([sys.executable, str(SCRIPT), *args], stdin=stdin, stdout=stdout,
+                              stderr=subprocess.PIPE, text=True, cwd=cwd, env=env,
+                              pass_fds=() if stdin is None else (stdin,), **options)
+    return forked_run(list(args), cwd, stdin, stdout, env)
 
 
-def forked_run(args: List[str], cwd: Any, stdout: Any, env: "dict[str, str]") -> "subprocess.CompletedProcess[str]":
+def forked_run(args: List[str], cwd: Any, stdin: Optional[int], stdout: Any,
+               env: "dict[str, str]") -> "subprocess.CompletedProcess[str]":
     """The command's main() in a child of this process, on its own standard output and error (pipes, or
     the file `stdout`), in `cwd` with `env`; its exit status is main's."""
     from ephem_table import cli
@@ -85,6 +88,8 @@ def forked_run(args: List[str], cwd: Any, stdout: Any, env: "dict[str, str]") ->
     if pid == 0:  # the child: never returns
         status = 70
         try:
+            if stdin is not None:
+                os.dup2(stdin, 0)
             out_fd = pipes["out"][1] if pipes["out"] else stdout.fileno()
             os.dup2(out_fd, 1)
             os.dup2(pipes["err"][1], 2)
@@ -97,6 +102,7 @@ def forked_run(args: List[str], cwd: Any, stdout: Any, env: "dict[str, str]") ->
             os.environ.clear()
             os.environ.update(env)
             sys.argv = [str(SCRIPT), *args]
+            sys.stdin = interpreter_input()
             sys.stdout = interpreter_stream(1, "strict", env)
             sys.stderr = interpreter_stream(2, "backslashreplace", env)
             status = cli.main(args)
@@ -124,6 +130,14 @@ def flush_at_exit(status: int) -> int:
             os.write(2, f"Exception ignored in: {stream!r}\n{type(error).__name__}: {error}\n".encode())
             status = 120
     return status
+
+
+def interpreter_input() -> Optional[io.TextIOWrapper]:
+    """Standard input as a new interpreter makes it: None where descriptor 0 is closed."""
+    try:
+        return io.TextIOWrapper(io.open(0, "rb", closefd=False), encoding="utf-8")
+    except OSError:
+        return None
 
 
 def interpreter_stream(fd: int, errors: str, env: "dict[str, str]") -> io.TextIOWrapper:

@@ -1,6 +1,7 @@
 """What the tests of ephem-table share: where things are, sample rows as ephem writes them, and a run of
 the command in a process of its own."""
 
+import importlib
 import io
 import os
 import pathlib
@@ -80,8 +81,9 @@ def forked_run(args: List[str], cwd: Any, stdin: Optional[int], stdout: Any,
     the file `stdout`), in `cwd` with `env`; its exit status is main's."""
     from ephem_table import cli
     if args and args[0] in ("plot", "run"):
-        from ephem_table import plot  # noqa: F401  (matplotlib imported once, not in every child)
-    pipes = {"out": os.pipe() if stdout is subprocess.PIPE else None, "err": os.pipe()}
+        importlib.import_module("ephem_table.plot")  # matplotlib imported once, not in every child
+    out_pipe = os.pipe() if stdout is subprocess.PIPE else None
+    err_pipe = os.pipe()
     sys.stdout.flush()
     sys.stderr.flush()
     pid = os.fork()
@@ -90,31 +92,27 @@ def forked_run(args: List[str], cwd: Any, stdin: Optional[int], stdout: Any,
         try:
             if stdin is not None:
                 os.dup2(stdin, 0)
-            out_fd = pipes["out"][1] if pipes["out"] else stdout.fileno()
-            os.dup2(out_fd, 1)
-            os.dup2(pipes["err"][1], 2)
-            for pair in pipes.values():
-                if pair:
-                    os.close(pair[0])
-                    os.close(pair[1])
+            os.dup2(out_pipe[1] if out_pipe else stdout.fileno(), 1)
+            os.dup2(err_pipe[1], 2)
+            for fd in (*(out_pipe or ()), *err_pipe):
+                os.close(fd)
             if cwd is not None:
                 os.chdir(cwd)
             os.environ.clear()
             os.environ.update(env)
             sys.argv = [str(SCRIPT), *args]
-            sys.stdin = interpreter_input()
+            sys.stdin = interpreter_input()  # type: ignore[assignment]
             sys.stdout = interpreter_stream(1, "strict", env)
             sys.stderr = interpreter_stream(2, "backslashreplace", env)
-            status = cli.main(args)
-            status = flush_at_exit(status)
+            status = flush_at_exit(cli.main(args))
         except BaseException:  # a fault of the harness or an escape from main: shown, never hidden
             os.write(2, traceback.format_exc().encode())
         os._exit(status)
-    outputs = {}
-    for name, pair in pipes.items():
-        if pair:
-            os.close(pair[1])
-            outputs[name] = pair[0]
+    outputs = {"err": err_pipe[0]}
+    os.close(err_pipe[1])
+    if out_pipe:
+        outputs["out"] = out_pipe[0]
+        os.close(out_pipe[1])
     texts = read_all(outputs)
     _, wait_status = os.waitpid(pid, 0)
     return subprocess.CompletedProcess([str(SCRIPT), *args], os.waitstatus_to_exitcode(wait_status),

@@ -204,7 +204,7 @@ class LabelGeometryTest(unittest.TestCase):
     def test_an_event_label_goes_below_a_legend_in_its_way(self):
         from matplotlib.backends.backend_agg import FigureCanvasAgg
         from matplotlib.figure import Figure
-        from ephem_table import plot
+        from ephem_table import panels, plot
         from ephem_table.events import Event
         fig = Figure(figsize=(6, 3), dpi=plot.DPI)
         FigureCanvasAgg(fig)
@@ -213,8 +213,7 @@ class LabelGeometryTest(unittest.TestCase):
         axis.set_ylim(0.0, 1.0)
         axis.legend(loc="upper left")
         events = [Event(1.0, "closest approach", "", 1)]
-        plot.event_lines(axis, events, float)
-        plot.label_events([axis], events, float, fig.canvas.get_renderer())
+        panels.mark_events([axis], events, float, fig.canvas.get_renderer())
         self.assertEqual(self.check_labels(fig), ["closest"])
 
 

@@ -26,8 +26,11 @@ LAST_DATE_JD = 5373484.5
 CURVE_SLICES = 2000
 
 # Pixels kept between the lines of two events marked on a panel: closer ones are thinned to those that
-# fit, the others are in the list below the plot.
-EVENT_SPACING = 6.0
+# fit, the others are in the list below the plot. After this many events in a row found no room for
+# their marks, the rest are taken to find none either (in the order tried, they fall between those
+# placed).
+EVENT_SPACING = 8.0
+GIVE_UP = 25
 
 # Short marks for the events on the time axes; another kind is marked by its own name.
 EVENT_MARKS = {"opposition": "opp", "conjunction": "conj", "inferior conjunction": "inf conj",
@@ -242,13 +245,16 @@ def mark_events(axes: Sequence[Any], chosen: List[Event], x_of: Callable[[float]
     room = Room.of(axes, renderer)
     left, bottom, right, top = room.frame
     taken: List[float] = []
-    drawn_count = 0
+    drawn_count = failed = 0
     for event in spread(chosen):
         x = float(axis.get_xaxis_transform().transform((x_of(event.jd_tdb), 0.0))[0])
         if not (math.isfinite(x) and left <= x <= right) or any(abs(x - t) < EVENT_SPACING for t in taken):
             continue
-        if not place_label(axis, room, renderer, event_mark(event.kind), along(x, top, bottom), color="tab:orange"):
+        if failed >= GIVE_UP or not place_label(axis, room, renderer, event_mark(event.kind), along(x, top, bottom),
+                                                color="tab:orange"):
+            failed += 1
             continue
+        failed = 0
         taken.append(x)
         room.add_line(numpy.array([[x, bottom], [x, top]]))
         axis.axvline(x_of(event.jd_tdb), color="tab:orange", linestyle=":", linewidth=1)

@@ -43,7 +43,8 @@ def derivative_weights(times: Array, points: int = POINTS) -> "tuple[Array, Arra
     own = numpy.arange(m)[None, :] == centre
     tc = times[:, None]
     weights = numpy.zeros((n, m))
-    with numpy.errstate(divide="ignore", invalid="ignore"):
+    # Times that are no dates (NAN, INF, 1e308) give weights that are not finite, and rates that are NAN.
+    with numpy.errstate(all="ignore"):
         for j in range(m):
             wj = numpy.ones(n)
             for k in range(m):
@@ -73,13 +74,16 @@ def table_rates(table: Table) -> Rates:
     steps = numpy.diff(ra)
     ra = ra - 24.0 * numpy.concatenate([[0.0], numpy.cumsum(numpy.round(numpy.nan_to_num(steps) / 24.0))])
     first, weights = derivative_weights(times)
-    stencil = first[:, None] + numpy.arange(weights.shape[1])
+    stencil = numpy.add.outer(first, numpy.arange(weights.shape[1]))
     # Degrees a day, then arcseconds a minute.
     per_minute = 3600.0 / 1440.0
-    d_ra = (weights * ra[stencil]).sum(axis=1) * 15.0 * per_minute * numpy.cos(numpy.radians(dec))
-    d_dec = (weights * dec[stencil]).sum(axis=1) * per_minute
-    total = numpy.hypot(d_ra, d_dec)
-    angle = numpy.mod(numpy.degrees(numpy.arctan2(d_ra, d_dec)), 360.0)
+    with numpy.errstate(all="ignore"):
+        d_ra = (weights * ra[stencil]).sum(axis=1) * 15.0 * per_minute * numpy.cos(numpy.radians(dec))
+        d_dec = (weights * dec[stencil]).sum(axis=1) * per_minute
+        good = numpy.isfinite(d_ra) & numpy.isfinite(d_dec)
+        d_ra, d_dec = numpy.where(good, d_ra, numpy.nan), numpy.where(good, d_dec, numpy.nan)
+        total = numpy.hypot(d_ra, d_dec)
+        angle = numpy.mod(numpy.degrees(numpy.arctan2(d_ra, d_dec)), 360.0)
     return Rates(d_ra, d_dec, total, angle)
 
 

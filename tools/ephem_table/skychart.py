@@ -428,7 +428,7 @@ def draw_sky(fig: Any, slot: Any, chart: SkyChart, times: Array, hours: Array, d
     texts = [w[0] for w in wanted]
     for i in [first, last] + spread(lone[::max(1, -(-len(lone) // TRACK_LABELS))].tolist()):
         x, y = chart.points(hours[i], dec[i])
-        text = time_texts([times[i]], finer)[0] if math.isfinite(times[i]) else ""
+        text = row_text(times[i]) if math.isfinite(times[i]) else ""
         if text and text not in texts:
             wanted.append((text, float(x), float(y), False, "black"))
             texts.append(text)

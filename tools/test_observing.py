@@ -13,6 +13,7 @@ import subprocess
 import tempfile
 import unittest
 import warnings
+from typing import Any, Dict, List
 
 from testing import EPHEM, run_tool
 
@@ -89,14 +90,45 @@ def crossings(f, first, last, step=5.0 / 1440.0):
     return found
 
 
+def found(pattern, text):
+    match = re.search(pattern, text)
+    assert match, (pattern, text)
+    return match.groups()
+
+
 def clock_minutes(text):
     hours, minutes = text.split(":")
     return int(hours) * 60 + int(minutes)
 
 
+@unittest.skipUnless(HAVE_LIBRARIES, "needs python3-erfa and python3-scipy")
+class TopocentreTest(unittest.TestCase):
+    def test_altitude_and_azimuth_of_vectors_all_round_the_sky_from_three_sites(self):
+        """The short set's guard of the site's geometry: places all round the sky, near and far, over a year."""
+        from ephem_table import topocentre
+        from ephem_table.site import Site
+        times = 2461000.5 + numpy.linspace(0.0, 365.0, 97)
+        k = numpy.arange(len(times))
+        directions = numpy.stack([numpy.cos(k * 0.7) * numpy.cos(k * 0.3), numpy.sin(k * 0.7) * numpy.cos(k * 0.3),
+                                  numpy.sin(k * 0.3)], axis=1)
+        vectors = directions * numpy.where(k % 2, 0.0003, 2.0)[:, None]  # a fly-by's distance, and a planet's
+        for site in ((48.8566, 2.3522, 35.0), (-24.6272, -70.4045, 2635.0), (78.2, 15.6, 10.0)):
+            with self.subTest(site=site):
+                seen = topocentre.observe(Site(*site), times, vectors + topocentre.earth_centre(times))
+                altitude, azimuth, _ = horizon_view(times, vectors, site)
+                numpy.testing.assert_allclose(seen.body.altitude_deg, altitude, atol=1.0 / 3600.0, rtol=0)
+                off = (seen.body.azimuth_deg - azimuth + 180.0) % 360.0 - 180.0
+                self.assertLess(float(numpy.abs(off * numpy.cos(numpy.radians(altitude))).max()), 1.0 / 3600.0)
+
+
 @unittest.skipUnless(EPHEM and HAVE_LIBRARIES, "needs the built ephem (EPHEM), python3-erfa and python3-scipy")
 class SiteTest(unittest.TestCase):
     """Mars from Paris over the night of its opposition, in one command, as the README shows it."""
+    tmp: Any
+    info: str
+    rows: List[Dict[str, str]]
+    jd: Any
+    geocentric: Any
 
     @classmethod
     def setUpClass(cls):
@@ -141,8 +173,8 @@ class SiteTest(unittest.TestCase):
             return float(horizon_view(numpy.array([t]), spline(numpy.array([t])), PARIS)[1][0] - 180.0)
 
         night = next(line for line in self.info.splitlines() if line.strip().startswith("2027-02-19/20"))
-        told = {what: re.search(what + r" (\d\d:\d\d)", night).group(1) for what in ("rises", "transits", "sets")}
-        dark_from, dark_to = re.search(r"dark (\d\d:\d\d)-(\d\d:\d\d)", night).groups()
+        told = {what: found(what + r" (\d\d:\d\d)", night)[0] for what in ("rises", "transits", "sets")}
+        dark_from, dark_to = found(r"dark (\d\d:\d\d)-(\d\d:\d\d)", night)
         start, end = 2461456.0, 2461457.0
         rises = [t for t, up in crossings(altitude, start, end) if up]
         sets = [t for t, up in crossings(altitude, start, end) if not up]

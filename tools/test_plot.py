@@ -280,6 +280,7 @@ class MagnitudePanelTest(unittest.TestCase):
                 panels = [a for a in fig.axes if a.get_title() == "visual magnitude, brighter up (H, G)"]
                 self.assertEqual(len(panels), 0 if note is None else 1)
                 if panels:
+                    assert magnitudes is not None
                     self.assertEqual([t.get_text() for t in panels[0].texts], [note] if note else [])
                     self.assertEqual(len(panels[0].patches), 1 if note and magnitudes[0] != magnitudes[0] and
                                      magnitudes[-1] == magnitudes[-1] else 0)

@@ -32,7 +32,9 @@ MAX_ROWS = 2**31 - 1
 DESCRIPTION = """\
 The companion of ephem. `datos` writes ephem's input DATOS.DAT from the sources users have; ephem then
 writes the table ZEPO.DAT; `csv`, `plot` and `info` turn that table into a spreadsheet, a picture or a
-summary. `run` does it all in one command, in a folder of its own.
+summary. `run` does it all in one command, in a folder of its own. --site LAT,LON[,HEIGHT_M] adds
+what a site on the Earth sees: the topocentric place, altitude and azimuth, the Sun's altitude, and in
+info each night's rising, transit, setting and dark hours (ERFA; the README tells how and how well).
 
 The places are geometric (no light time, aberration or nutation), referred to the mean equator and
 equinox of J2000 with a fixed obliquity; the dates are on the scale of the epochs, TDB, and the CSV
@@ -134,6 +136,8 @@ that directory.
 
 RUN_EPILOG = """\
 examples:
+  ephem-table run mars --start 2027-02-19 --rows 288 --step 10m --site 48.8566,2.3522,35 \\
+      --csv mars.csv --plot mars.png     (one night's planning from Paris: altitudes, rise, transit, set, dark)
   ephem-table run examples/ceres-mpc/ceres.mpc --start 2023-03-01 --rows 31 --csv ceres.csv --plot ceres.png
   ephem-table run mars --start 2026-01-01 --rows 400 --dir mars-2026
   ephem-table run MPCORB.DAT.gz --pick "2021 QL3" --start 2026-12-01 --rows 60 --csv - > ql3.csv
@@ -488,8 +492,10 @@ def parser() -> argparse.ArgumentParser:
                             description="Writes the table as CSV to standard output: a comment line "
                                         "stating the frame and time scales, a header row, one record "
                                         "a row, its date in TDB and in UTC (empty before 1960, when "
-                                        "there was no UTC), the visual magnitude last (v_mag, empty "
-                                        "where there is none; the comment line says why). Rows holding "
+                                        "there was no UTC), the visual magnitude (v_mag, empty "
+                                        "where there is none; the comment line says why), the rates of "
+                                        "motion (arcsec a minute), and with --site the place seen from "
+                                        "there, its altitude and azimuth and the Sun's. Rows holding "
                                         "NAN are written and warned about on standard error.")
     c.add_argument("table", nargs="?", default="ZEPO.DAT", help=table_help)
     c.add_argument("--datos", metavar="FILE", help=datos_help)

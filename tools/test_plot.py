@@ -9,7 +9,7 @@ import stat
 import tempfile
 import unittest
 
-from testing import EXAMPLES, MARS_TABLE, NAN_ROW, ONE_LINE_ROW, TWO_LINE_ROW, run_tool
+from testing import COMET_LINE, EXAMPLES, MARS_TABLE, NAN_ROW, ONE_LINE_ROW, TWO_LINE_ROW, run_tool
 
 HAVE_MATPLOTLIB = importlib.util.find_spec("matplotlib") is not None
 
@@ -138,6 +138,19 @@ class TrackGuidesTest(unittest.TestCase):
         near = [x for x, _ in dots.get_xydata() if 3.0 < x < 9.0]
         self.assertGreaterEqual(len(near), len(dots.get_xydata()) // 2 - 1)
         self.assertGreaterEqual(len(near), 4)
+
+    def test_a_comet_has_no_illuminated_fraction(self):
+        from ephem_table import datos, plot, table
+        # The DATOS.DAT the generator writes from the comet's MPC line says what the body is.
+        written = run_tool("datos", str(COMET_LINE), "--start", "1997-10-29", "--rows", "240", "-o", "-")
+        made = {"comet": datos.parse_datos(written.stdout),
+                "mars": datos.read_datos(str(EXAMPLES / "mars" / "DATOS.DAT"))}
+        for name, expected in (("comet", []), ("mars", ["illuminated fraction"])):
+            with self.subTest(name):
+                rows = table.read_table(str(EXAMPLES / name / "ZEPO.expected"))
+                fig = plot.figure(rows, name, made[name])
+                labels = [a.get_ylabel() for a in fig.axes if a.get_ylabel() == "illuminated fraction"]
+                self.assertEqual(labels, expected)
 
 
 def overlap(a, b):

@@ -42,8 +42,11 @@ def uses_dates(times: Any) -> bool:
 
 
 def is_comet(datos: Optional[Datos]) -> bool:
-    photometry = datos.photometry() if datos is not None else None
-    return photometry is not None and photometry.kind == "comet"
+    """Whether the DATOS.DAT says the target is a comet: by its magnitude parameters, or its source."""
+    if datos is None:
+        return False
+    photometry = datos.photometry()
+    return (photometry is not None and photometry.kind == "comet") or "| MPC comet line" in datos.notes[0]
 
 
 def altitudes(table: Table, datos: Optional[Datos], options: SiteOptions) -> Optional[Altitudes]:

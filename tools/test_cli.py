@@ -13,7 +13,7 @@ import unittest
 from typing import Any, Dict, List, Optional, Tuple
 
 from testing import EPHEM, EXAMPLES, MARS_TABLE, NAN_ROW, ONE_LINE_ROW, SCRIPT, TOOLS, TWO_LINE_ROW, TestCase, run_tool
-from ephem_table import csvout
+from ephem_table import csvout, observing
 
 
 class CommandsTest(TestCase):
@@ -28,13 +28,15 @@ class CommandsTest(TestCase):
                                       r"\(in right ascension, declination, elongation.*first on 2000-01-01\)"
                                       r".*eccentricity[^\n]*\n$")
         records = list(csv.reader(io.StringIO(done.stdout.partition("\n")[2])))
-        self.assertEqual(tuple(records[0]), csvout.CSV_HEADER)
-        # UTC beside TDB: 64.184 s earlier in 2000 (TAI - UTC 32 s, TT - TAI 32.184 s).
-        self.assertEqual(records[1], ["2451545.0", "2000-01-01 12:00:00", "2000-01-01 11:58:56", "22.0352961",
+        self.assertEqual(tuple(records[0]), csvout.CSV_HEADER + observing.RATE_COLUMNS)
+        # UTC beside TDB: 64.184 s earlier in 2000 (TAI - UTC 32 s, TT - TAI 32.184 s). Rows of one time
+        # have no rates of motion.
+        self.assertEqual(records[1][13:], [""] * 4)
+        self.assertEqual(records[1][:13], ["2451545.0", "2000-01-01 12:00:00", "2000-01-01 11:58:56", "22.0352961",
                                       "22:02:07.07", "-13.1786492", "-13:10:43.1", "1.39115922", "1.84956441",
                                       "47.6050457", "31.4665953", "0.926472324", ""])
-        self.assertEqual(records[2], ["2451545.0", "2000-01-01 12:00:00", "2000-01-01 11:58:56", "NaN", "", "NaN",
-                                      "", "1.0", "0.0", "NaN", "NaN", "NaN", ""])
+        self.assertEqual(records[2][:13], ["2451545.0", "2000-01-01 12:00:00", "2000-01-01 11:58:56", "NaN", "",
+                                           "NaN", "", "1.0", "0.0", "NaN", "NaN", "NaN", ""])
         self.assertEqual((records[3][3:5], records[3][9]), (["inf", ""], "-inf"))
         self.assertEqual(len(records), 4)
 

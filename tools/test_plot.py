@@ -9,7 +9,7 @@ import stat
 import tempfile
 import unittest
 
-from testing import EXAMPLES, MARS_TABLE, NAN_ROW, ONE_LINE_ROW, TWO_LINE_ROW, TestCase, run_tool
+from testing import COMET_LINE, EXAMPLES, MARS_TABLE, NAN_ROW, ONE_LINE_ROW, TWO_LINE_ROW, TestCase, run_tool
 
 HAVE_MATPLOTLIB = importlib.util.find_spec("matplotlib") is not None
 
@@ -111,6 +111,48 @@ class SkyChartTest(TestCase):
                 self.assertEqual(numpy.flatnonzero(found).tolist(), rows)
 
 
+def straight_fly_by():
+    """Two days of 10-minute rows of a body passing 0.00025 AU from the observer in a straight line at
+    0.0043 AU a day, nearest (at RA 6h, Dec 0) on the second day at 09:46."""
+    from ephem_table.row import Table
+    minutes = [(2461042.5 + k / 144.0, 0.0043 * (k / 144.0 - 1.4069), 0.00025) for k in range(289)]
+    return Table.of_rows("fine", [(t, math.degrees(math.atan2(y, x)) / 15.0 % 24.0, 0.0, 1.0, math.hypot(x, y),
+                                   90.0, 90.0, 0.5) for t, x, y in minutes])
+
+
+@unittest.skipUnless(HAVE_MATPLOTLIB, "matplotlib is not installed")
+class TrackGuidesTest(TestCase):
+    def test_a_fly_by_has_its_closest_approach_on_the_track_and_time_labels_where_it_moves(self):
+        from ephem_table import plot
+        fig = plot.figure(straight_fly_by(), "fly-by")
+        sky = next(a for a in fig.axes if a.get_title().startswith("track on the sky"))
+        marker = next(line for line in sky.get_lines() if line.get_label() == "event")
+        # The body's place at its nearest is RA 6h, Dec 0, whatever the rows either side.
+        drawn = sky.transData.transform(marker.get_xydata()[0])
+        body = sky.transData.transform((6.0, 0.0))
+        width = marker.get_markersize() * fig.dpi / 72.0
+        self.assertLessEqual(math.dist(drawn, body), width)
+        # Half the track's length on the sky is passed within 1.4 hours of the encounter: so are half the
+        # labels of time (dotted), which a calendar would have put at whole days.
+        dots = next(line for line in sky.get_lines() if line.get_marker() == "." and line.get_color() == "black")
+        near = [x for x, _ in dots.get_xydata() if 3.0 < x < 9.0]
+        self.assertGreaterEqual(len(near), len(dots.get_xydata()) // 2 - 1)
+        self.assertGreaterEqual(len(near), 4)
+
+    def test_a_comet_has_no_illuminated_fraction(self):
+        from ephem_table import datos, plot, table
+        # The DATOS.DAT the generator writes from the comet's MPC line says what the body is.
+        written = run_tool("datos", str(COMET_LINE), "--start", "1997-10-29", "--rows", "240", "-o", "-")
+        made = {"comet": datos.parse_datos(written.stdout),
+                "mars": datos.read_datos(str(EXAMPLES / "mars" / "DATOS.DAT"))}
+        for name, expected in (("comet", []), ("mars", ["illuminated fraction"])):
+            with self.subTest(name):
+                rows = table.read_table(str(EXAMPLES / name / "ZEPO.expected"))
+                fig = plot.figure(rows, name, made[name])
+                labels = [a.get_ylabel() for a in fig.axes if a.get_ylabel() == "illuminated fraction"]
+                self.assertEqual(labels, expected)
+
+
 def overlap(a, b):
     return a.x0 < b.x1 and b.x0 < a.x1 and a.y0 < b.y1 and b.y0 < a.y1
 
@@ -162,6 +204,23 @@ class LabelGeometryTest(TestCase):
             self.assertFalse(inside.any(), text)
         return [text for text, _ in labels]
 
+    def check_title_clear(self, fig):
+        """The figure's title above every panel, its titles, ticks and labels."""
+        renderer = fig.canvas.get_renderer()
+        bottom = fig._suptitle.get_window_extent(renderer).y0
+        for axis in fig.axes:
+            self.assertLessEqual(axis.get_tightbbox(renderer).y1, bottom, axis.get_title())
+
+    def check_equal_scale(self, sky):
+        """A degree of arc as many pixels along right ascension as along declination, at the chart's centre."""
+        (x0, x1), (y0, y1) = sky.get_xlim(), sky.get_ylim()
+        middle = (y0 + y1) / 2.0
+        left, low = sky.transData.transform((x0, y0))
+        right, high = sky.transData.transform((x1, y1))
+        along_ra = abs(right - left) / (abs(x1 - x0) * 15.0 * math.cos(math.radians(middle)))
+        along_dec = abs(high - low) / (y1 - y0)
+        self.assertAlmostEqual(along_ra / along_dec, 1.0, delta=0.01)
+
     def test_labels_keep_clear_of_each_other_the_lines_and_the_legends(self):
         from ephem_table import datos, plot, table
         from ephem_table.row import Table
@@ -172,18 +231,14 @@ class LabelGeometryTest(TestCase):
         comet = table.read_table(str(EXAMPLES / "comet" / "ZEPO.expected"))
         fly_by = synthetic(FLY_BY, delta=lambda k: abs(k - 3.1) * 0.003)
         long_track = synthetic([(18.0 + 30.0 * k / 730, 23.0 * math.sin(k / 116.0)) for k in range(730)])
-        # Two days of 10-minute rows of a body passing 0.00025 AU from the observer in a straight line
-        # at 0.0043 AU a day, nearest on the second day at 21:46.
-        minutes = [(2461042.5 + k / 144.0, 0.0043 * (k / 144.0 - 1.4069), 0.00025) for k in range(289)]
-        fine = Table.of_rows("fine", [(t, math.degrees(math.atan2(y, x)) / 15.0 % 24.0, 0.0, 1.0, math.hypot(x, y),
-                                       90.0, 90.0, 0.5) for t, x, y in minutes])
+        fine = straight_fly_by()
         # Each case with labels that must be written, and how many at least (the rows drawn as points are
         # labelled first), and the scale of the distances.
         cases = [("2 rows", synthetic(FLY_BY[:2]), [], 1, "rectilinear", "linear"),
                  ("3 rows", Table.of_rows("3 rows", list(mars)[:3]), [], 1, "rectilinear", "linear"),
                  ("Mars", mars, ["conj"], 4, "rectilinear", "linear"),
                  ("a fly-by", fly_by, ["2026-01-03", "2026-01-04", "2026-01-05", "closest"], 4, "rectilinear", "log"),
-                 ("a fly-by in minutes", fine, ["2026-01-02", "2026-01-03 12:00", "2026-01-04", "closest"], 4,
+                 ("a fly-by in minutes", fine, ["2026-01-02", "2026-01-04", "closest"], 4,
                   "rectilinear", "log"),
                  ("round the sky", long_track, [], 5, "rectilinear", "linear"),
                  ("both hemispheres", comet, ["opp", "closest", "conj"], 8, "mollweide", "linear")]
@@ -196,6 +251,9 @@ class LabelGeometryTest(TestCase):
                 distances = next(a for a in fig.axes if a.get_title().startswith("distances"))
                 self.assertEqual(distances.get_yscale(), scale)
                 written = self.check_labels(fig)
+                self.check_title_clear(fig)
+                if sky.get_title().startswith("track on the sky (J2000, geometric), equal scale"):
+                    self.check_equal_scale(sky)
                 self.assertLessEqual(set(needed), set(written))
                 self.assertGreaterEqual(len(written), count)
                 dates = [text for text in written if text[0].isdigit()]
@@ -204,7 +262,7 @@ class LabelGeometryTest(TestCase):
     def test_an_event_label_goes_below_a_legend_in_its_way(self):
         from matplotlib.backends.backend_agg import FigureCanvasAgg
         from matplotlib.figure import Figure
-        from ephem_table import plot
+        from ephem_table import panels, plot
         from ephem_table.events import Event
         fig = Figure(figsize=(6, 3), dpi=plot.DPI)
         FigureCanvasAgg(fig)
@@ -213,8 +271,7 @@ class LabelGeometryTest(TestCase):
         axis.set_ylim(0.0, 1.0)
         axis.legend(loc="upper left")
         events = [Event(1.0, "closest approach", "", 1)]
-        plot.event_lines(axis, events, float)
-        plot.label_events([axis], events, float, fig.canvas.get_renderer())
+        panels.mark_events([axis], events, float, fig.canvas.get_renderer())
         self.assertEqual(self.check_labels(fig), ["closest"])
 
 
@@ -224,17 +281,26 @@ class MagnitudePanelTest(TestCase):
         from ephem_table import plot
         rows = synthetic([(10.0 + 0.01 * k, 5.0) for k in range(50)])
         # The magnitudes, and the note of the panel ("" for none; None: no panel).
-        for magnitudes, note in [(None, None), ([math.nan] * 25 + [4.0 + 0.1 * k for k in range(25)], ""),
-                                 ([math.nan] * 50, "no magnitude for these rows")]:
+        # Where rows have none, the panel says why (the formula's reasons), over the shaded rows.
+        why = ["rows beyond phase angle 120 deg"]
+        for magnitudes, note in [(None, None),
+                                 ([math.nan] * 25 + [4.0 + 0.1 * k for k in range(25)],
+                                  "no magnitude: rows beyond phase angle 120 deg"),
+                                 ([4.0 + 0.1 * k for k in range(25)] * 2, ""),
+                                 ([math.nan] * 50, "no magnitude for these rows: rows beyond phase angle 120 deg")]:
             with self.subTest(note=note):
-                fig = plot.figure(rows, "title", magnitudes=magnitudes, magnitude_label="H, G")
+                fig = plot.figure(rows, "title", magnitudes=magnitudes, magnitude_label="H, G", magnitude_gaps=why)
                 panels = [a for a in fig.axes if a.get_title() == "visual magnitude, brighter up (H, G)"]
                 self.assertEqual(len(panels), 0 if note is None else 1)
                 if panels:
+                    assert magnitudes is not None
                     self.assertEqual([t.get_text() for t in panels[0].texts], [note] if note else [])
+                    self.assertEqual(len(panels[0].patches), 1 if note and magnitudes[0] != magnitudes[0] and
+                                     magnitudes[-1] == magnitudes[-1] else 0)
                     bottom, top = panels[0].get_ylim()
-                    self.assertGreater(bottom, top if note else 6.4)  # the faintest at the bottom
-                    self.assertLess(top, bottom if note else 4.0)
+                    empty = magnitudes[-1] != magnitudes[-1]
+                    self.assertGreater(bottom, top if empty else 6.4)  # the faintest at the bottom
+                    self.assertLess(top, bottom if empty else 4.0)
 
 
 @unittest.skipUnless(HAVE_MATPLOTLIB, "matplotlib is not installed")

@@ -18,12 +18,13 @@ from .errors import DATA_STATUS, USAGE_STATUS, DataError, UsageError
 from .events import UNTOLD_WITHOUT_OBSERVER, event_line, find_events
 from .files import open_input, write_output
 from .csvout import write_csv
-from .nan import NAN_CAUSES, NanSummary
+from .nan import NAN_CAUSES, NanSummary, datos_causes
+from .observing import SiteOptions, add_site_arguments, csv_columns, site_options, write_nights, write_rates
 from .row import Table
 from .step import DAILY, DURATION_FORMS, Step, counts_steps, parse_step, real_table, scaled_note
 from .run import find_ephem, run_ephem, run_folder
 from .table import read_table
-from .timescales import utc_available, utc_date
+from .timescales import leap_second_note, utc_available, utc_date
 
 # ephem reads the row count into a signed 32-bit integer.
 MAX_ROWS = 2**31 - 1
@@ -31,7 +32,9 @@ MAX_ROWS = 2**31 - 1
 DESCRIPTION = """\
 The companion of ephem. `datos` writes ephem's input DATOS.DAT from the sources users have; ephem then
 writes the table ZEPO.DAT; `csv`, `plot` and `info` turn that table into a spreadsheet, a picture or a
-summary. `run` does it all in one command, in a folder of its own.
+summary. `run` does it all in one command, in a folder of its own. --site LAT,LON[,HEIGHT_M] adds
+what a site on the Earth sees: the topocentric place, altitude and azimuth, the Sun's altitude, and in
+info each night's rising, transit, setting and dark hours (ERFA; the README tells how and how well).
 
 The places are geometric (no light time, aberration or nutation), referred to the mean equator and
 equinox of J2000 with a fixed obliquity; the dates are on the scale of the epochs, TDB, and the CSV
@@ -133,6 +136,8 @@ that directory.
 
 RUN_EPILOG = """\
 examples:
+  ephem-table run mars --start 2027-02-19 --rows 288 --step 10m --site 48.8566,2.3522,35 \\
+      --csv mars.csv --plot mars.png     (one night's planning from Paris: altitudes, rise, transit, set, dark)
   ephem-table run examples/ceres-mpc/ceres.mpc --start 2023-03-01 --rows 31 --csv ceres.csv --plot ceres.png
   ephem-table run mars --start 2026-01-01 --rows 400 --dir mars-2026
   ephem-table run MPCORB.DAT.gz --pick "2021 QL3" --start 2026-12-01 --rows 60 --csv - > ql3.csv
@@ -159,8 +164,10 @@ def resolve_source(words: List[str], start: float, pick: Optional[str], what: st
     if len(words) == 1:
         missing = " (it is a folder)" if os.path.isdir(words[0]) else \
             " (there is no such file)" if not os.path.exists(words[0]) else ""
+    near = planets.near_miss(words[0]) if len(words) == 1 and not os.path.exists(words[0]) else None
+    hint = f" (did you mean {near}?)" if near else ""
     raise UsageError(f"{what}: {' '.join(words)!r} is neither a planet ({', '.join(planets.NAMES)}), "
-                     f"an MPC file{missing} nor elements a= e= i= om= w= M= epoch=")
+                     f"an MPC file{missing} nor elements a= e= i= om= w= M= epoch={hint}")
 
 
 def mpc_file_orbit(path: str, pick: Optional[str]) -> elements.Orbit:
@@ -267,9 +274,10 @@ def warn_no_utc() -> None:
 
 
 def run_csv(args: argparse.Namespace) -> None:
+    options = site_options(args)
     table, found, why = load_table(args.table, args.datos)
     warn_no_utc()
-    write_table_csv(table, sys.stdout, found, why)
+    write_table_csv(table, sys.stdout, found, why, options)
     sys.stdout.flush()
     warn_nan(table)
 
@@ -296,16 +304,17 @@ def check_plotting() -> None:
 
 
 def run_plot(args: argparse.Namespace) -> None:
+    options = site_options(args)
     table, found, _ = load_table(args.table, args.datos)
     if not len(table):
         raise DataError(f"{args.table}: the table has no rows to plot")
-    draw(args.table, table, args.output, args.title, warn_nan(table), found)
+    draw(args.table, table, args.output, args.title, warn_nan(table), found, options)
 
 
 def draw(table_path: str, table: Table, output: str, title: Optional[str], summary: NanSummary,
-         found: Optional[datos.Datos]) -> None:
+         found: Optional[datos.Datos], options: Optional[SiteOptions] = None) -> None:
     """The plot of a table whose NAN rows have been warned about (summary); found is the DATOS.DAT that
-    made it, or None."""
+    made it, or None; options the site to draw the altitude from, or None."""
     if not any(0.0 <= row.ra_hours <= 24.0 and abs(row.dec_deg) <= 90.0 for row in table):
         raise DataError(f"{table_path}: no row has a place on the sky (every right ascension or "
                         f"declination is NAN, INF or out of its range), nothing to plot" +
@@ -314,21 +323,27 @@ def draw(table_path: str, table: Table, output: str, title: Optional[str], summa
     from .plot import plot_table
     computed, _ = magnitudes.table_magnitudes(table, found, "")
     plot_table(table, output, title or default_title(table_path, table), found,
-               computed.values if computed is not None else None, computed.label if computed is not None else "")
+               computed.values if computed is not None else None, computed.label if computed is not None else "",
+               computed.empty if computed is not None else [], options)
     # On standard error, as every note: standard output may be the image itself.
     warn("wrote the image to standard output" if output == "-" else f"wrote {output}")
 
 
-def write_table_csv(table: Table, out: TextIO, found: Optional[datos.Datos], why: str) -> None:
+def write_table_csv(table: Table, out: TextIO, found: Optional[datos.Datos], why: str,
+                    options: Optional[SiteOptions] = None) -> None:
     """The CSV of a table, with the visual magnitudes from the DATOS.DAT that made it (found), or an empty
-    column and why."""
+    column and why; then the rates of motion, and the site's columns with options."""
     computed, why = magnitudes.table_magnitudes(table, found, why)
     rows_note = scaled_note(found.step) if found is not None and not found.step.daily else ""
+    leap = leap_second_note(table.column("jd_tdb"))
+    if leap:
+        rows_note += ("; " if rows_note else "") + f"date_utc {leap}"
+    more, more_note = csv_columns(table, found, options)
     if computed is not None:
         note = computed.label + "".join(f"; empty in {reason}" for reason in computed.empty)
-        write_csv(table, out, computed.values, note, rows_note)
+        write_csv(table, out, computed.values, note, rows_note, more, more_note)
     else:
-        write_csv(table, out, None, f"empty: {why}", rows_note)
+        write_csv(table, out, None, f"empty: {why}", rows_note, more, more_note)
 
 
 def write_magnitudes(out: TextIO, table: Table, found: Optional[datos.Datos], why: str) -> None:
@@ -351,14 +366,33 @@ def write_magnitudes(out: TextIO, table: Table, found: Optional[datos.Datos], wh
 
 
 def run_info(args: argparse.Namespace) -> None:
+    options = site_options(args)
     table, found, why = load_table(args.table, args.datos)
-    write_info(args.table, table, sys.stdout, found, why)
+    write_info(args.table, table, sys.stdout, found, why, options, args.datos or beside_table(args.table))
     warn_nan(table)
 
 
-def write_info(name: str, table: Table, out: TextIO, found: Optional[datos.Datos], why: str) -> None:
-    """The summary of a table: rows, span in TDB and UTC, NAN rows and their causes, magnitudes, events;
-    found is the DATOS.DAT that made the table, or None and why."""
+def beside_table(table_path: str) -> Optional[str]:
+    return None if table_path == "-" else os.path.join(os.path.dirname(table_path) or ".", "DATOS.DAT")
+
+
+def nan_causes(found: Optional[datos.Datos], datos_path: Optional[str]) -> List[str]:
+    """The values of the DATOS.DAT that made the table that give NAN rows; [] when it is not known. A
+    file whose orbits are no ellipses never describes its table (datos.for_table), so it is read here
+    as it is."""
+    if found is None and datos_path is not None:
+        try:
+            found = datos.read_datos(datos_path).real()
+        except (DataError, ValueError, ZeroDivisionError):
+            return []
+    return datos_causes(found) if found is not None else []
+
+
+def write_info(name: str, table: Table, out: TextIO, found: Optional[datos.Datos], why: str,
+               options: Optional[SiteOptions] = None, datos_path: Optional[str] = None) -> None:
+    """The summary of a table: rows, span in TDB and UTC, NAN rows and their causes, magnitudes, rates of
+    motion, events, and with options the site's nights; found is the DATOS.DAT that made the table, or
+    None and why."""
     out.write(f"{name}: {len(table)} rows\n")
     if found is not None and not found.step.daily:
         out.write(f"{scaled_note(found.step)}\n")
@@ -366,15 +400,21 @@ def write_info(name: str, table: Table, out: TextIO, found: Optional[datos.Datos
         first, last = table[0].jd_tdb, table[-1].jd_tdb
         out.write(f"from {date_or_jd(first)} to {date_or_jd(last)} TDB (JD {first!r} to {last!r})\n")
         first_utc, last_utc = utc_date(first), utc_date(last)
+        leap = leap_second_note([first, last])
         if first_utc and last_utc:
-            out.write(f"from {first_utc} to {last_utc} UTC\n")
+            out.write(f"from {first_utc} to {last_utc} UTC" + (f" ({leap})" if leap else "") + "\n")
         elif last_utc:
-            out.write(f"to {last_utc} UTC (no UTC before 1960)\n")
+            out.write(f"to {last_utc} UTC (no UTC before 1960" + (f"; {leap}" if leap else "") + ")\n")
     summary = NanSummary(table)
     out.write(f"rows with NAN: {len(summary.rows)}" + (f" ({summary.where()})" if summary else "") + "\n")
     if summary:
-        out.write("likely causes:\n" + "".join(f"  - {cause}\n" for cause in NAN_CAUSES))
+        causes = nan_causes(found, datos_path)
+        if causes:
+            out.write("cause, in DATOS.DAT:\n" + "".join(f"  - {cause}\n" for cause in causes))
+        else:
+            out.write("likely causes:\n" + "".join(f"  - {cause}\n" for cause in NAN_CAUSES))
     write_magnitudes(out, table, found, why)
+    write_rates(out, table)
     events = find_events(table, found)
     if found is None and len(table) >= 3:
         out.write(f"not told: {UNTOLD_WITHOUT_OBSERVER}, and {why}\n")
@@ -382,12 +422,16 @@ def write_info(name: str, table: Table, out: TextIO, found: Optional[datos.Datos
         out.write("events:\n")
         for event in events:
             out.write(f"  {event_line(event)}\n")
+    if options is not None:
+        computed, _ = magnitudes.table_magnitudes(table, found, why)
+        write_nights(out, table, found, options, computed.values if computed is not None else None)
     out.flush()
 
 
 def run_run(args: argparse.Namespace) -> None:
     if args.csv == "-" and args.plot == "-":
         raise UsageError("--csv - and --plot - would both write standard output: give one of them a file")
+    options = site_options(args)
     text, target = datos_for(args)
     ephem = find_ephem(sys.argv[0])
     if args.plot:
@@ -405,14 +449,15 @@ def run_run(args: argparse.Namespace) -> None:
         if args.csv:
             warn_no_utc()
             rendered = io.StringIO()
-            write_table_csv(table, rendered, found, why)
+            write_table_csv(table, rendered, found, why, options)
             write_output(args.csv, rendered.getvalue().encode("utf-8"))
             warn("wrote the CSV to standard output" if args.csv == "-" else f"wrote {args.csv}")
         if args.plot:
-            draw(table_path, table, args.plot, None, summary, found)
+            draw(table_path, table, args.plot, None, summary, found, options)
         # A table in a folder that is removed is named by its body.
         kept = args.dir is not None or args.keep
-        write_info(table_path if kept else target.name or "ZEPO.DAT", table, out, found, why)
+        write_info(table_path if kept else target.name or "ZEPO.DAT", table, out, found, why, options,
+                   os.path.join(folder, "DATOS.DAT"))
 
 
 class Parser(argparse.ArgumentParser):
@@ -447,11 +492,14 @@ def parser() -> argparse.ArgumentParser:
                             description="Writes the table as CSV to standard output: a comment line "
                                         "stating the frame and time scales, a header row, one record "
                                         "a row, its date in TDB and in UTC (empty before 1960, when "
-                                        "there was no UTC), the visual magnitude last (v_mag, empty "
-                                        "where there is none; the comment line says why). Rows holding "
+                                        "there was no UTC), the visual magnitude (v_mag, empty "
+                                        "where there is none; the comment line says why), the rates of "
+                                        "motion (arcsec a minute), and with --site the place seen from "
+                                        "there, its altitude and azimuth and the Sun's. Rows holding "
                                         "NAN are written and warned about on standard error.")
     c.add_argument("table", nargs="?", default="ZEPO.DAT", help=table_help)
     c.add_argument("--datos", metavar="FILE", help=datos_help)
+    add_site_arguments(c)
     c.set_defaults(run=run_csv)
 
     g = commands.add_parser("plot", help="draw the sky track, distances, illumination and events",
@@ -469,6 +517,7 @@ def parser() -> argparse.ArgumentParser:
                                    "table when ephem-table datos wrote it and it is a regular file of at "
                                    "most 64 KiB, else the file name)")
     g.add_argument("--datos", metavar="FILE", help=datos_help)
+    add_site_arguments(g)
     g.set_defaults(run=run_plot)
 
     i = commands.add_parser("info", help="rows, span, NAN rows and events of a table",
@@ -482,6 +531,7 @@ def parser() -> argparse.ArgumentParser:
                                         "from the DATOS.DAT that made the table (--datos).")
     i.add_argument("table", nargs="?", default="ZEPO.DAT", help=table_help)
     i.add_argument("--datos", metavar="FILE", help=datos_help)
+    add_site_arguments(i)
     i.set_defaults(run=run_info)
 
     r = commands.add_parser("run", help="datos, ephem, csv, plot and info in one command",
@@ -495,6 +545,7 @@ def parser() -> argparse.ArgumentParser:
                                                 "ZEPO.DAT there (default: a fresh temporary folder, removed "
                                                 "afterwards)")
     r.add_argument("--keep", action="store_true", help="keep the temporary folder and say where it is")
+    add_site_arguments(r)
     r.set_defaults(run=run_run)
     return p
 

@@ -6,6 +6,9 @@ import math
 from itertools import islice
 from typing import Iterable, Optional, Sequence, TextIO, Tuple
 
+# A column after v_mag: its header and its text a row.
+Column = Tuple[str, Sequence[str]]
+
 from .dates import calendar_date
 from .row import Row
 from .timescales import utc_dates
@@ -81,14 +84,15 @@ def csv_record(row: Row, date_utc: str, v_mag: float = math.nan) -> Tuple[str, .
 
 
 def write_csv(rows: Iterable[Row], out: TextIO, magnitudes: Optional[Sequence[float]] = None,
-              magnitude_note: str = "", rows_note: str = "") -> None:
+              magnitude_note: str = "", rows_note: str = "", more: Sequence[Column] = (), more_note: str = "") -> None:
     """The CSV of the rows; v_mag from `magnitudes`, a value a row (empty where NAN or without them),
     and what it is said after the frame in the first line, after what `rows_note` says of the rows
-    (their step, when it is not a day)."""
+    (their step, when it is not a day); then the columns `more`, which `more_note` describes."""
     out.write(CSV_FRAME_NOTE + (f"; {rows_note}" if rows_note else "") +
-              (f"; v_mag: {magnitude_note}" if magnitude_note else "") + "\n")
+              (f"; v_mag: {magnitude_note}" if magnitude_note else "") + (f"; {more_note}" if more_note else "") +
+              "\n")
     writer = csv.writer(out, lineterminator="\n")
-    writer.writerow(CSV_HEADER)
+    writer.writerow(CSV_HEADER + tuple(name for name, _ in more))
     remaining = iter(rows)
     done = 0
     while True:
@@ -97,5 +101,5 @@ def write_csv(rows: Iterable[Row], out: TextIO, magnitudes: Optional[Sequence[fl
             break
         for k, (row, date_utc) in enumerate(zip(block, utc_dates([row.jd_tdb for row in block]))):
             v_mag = magnitudes[done + k] if magnitudes is not None else math.nan
-            writer.writerow(csv_record(row, date_utc, v_mag))
+            writer.writerow(csv_record(row, date_utc, v_mag) + tuple(texts[done + k] for _, texts in more))
         done += len(block)

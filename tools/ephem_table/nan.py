@@ -1,10 +1,13 @@
 """Which rows of a table hold NAN, in which fields, and the cases in which ephem writes it."""
 
 import math
-from typing import List, Optional
+from typing import TYPE_CHECKING, List, Optional
 
 from .dates import calendar_day
 from .row import FIELD_NAMES, Row, Table
+
+if TYPE_CHECKING:
+    from .datos import Datos
 
 # The cases in which ephem writes NAN, as the README and ephem(1) list them.
 NAN_CAUSES = ("an orbit in DATOS.DAT that is no ellipse: an eccentricity of 1 or more, a semi-major axis of 0 "
@@ -45,3 +48,21 @@ class NanSummary:
     def message(self, name: str) -> str:
         return (f"{name}: {len(self.rows)} of {self.total} rows hold NAN ({self.where()}); "
                 f"likely causes: {'; '.join(NAN_CAUSES)}")
+
+
+def datos_causes(found: "Datos") -> List[str]:
+    """The values of DATOS.DAT that make ephem write NAN: an orbit that is no ellipse, named by its value
+    ("the target's e = 1.2 in DATOS.DAT: ephem computes ellipses only (e below 1)"); [] when they are all
+    ellipses."""
+    causes = []
+    for which, orbit in (("target", found.target), ("observer", found.observer)):
+        if not orbit.e < 1.0:
+            causes.append(f"the {which}'s e = {orbit.e!r}: ephem computes ellipses only (e from 0 to below 1); "
+                          f"every value that depends on the {which} is NAN")
+        elif not orbit.a > 0.0:
+            causes.append(f"the {which}'s a = {orbit.a!r}: a semi-major axis must be above 0")
+        elif not orbit.m >= -1.0:
+            causes.append(f"the {which}'s m = {orbit.m!r}: a mass must be at least -1")
+        elif not all(math.isfinite(v) for v in orbit.values()):
+            causes.append(f"the {which}'s orbit holds a value that is not a finite number")
+    return causes

@@ -49,7 +49,15 @@ BODIES = (
 # Names a user may type for the Earth-Moon barycentre, the observer of every example.
 ALIASES = {"em-bary": "EM-Bary", "emb": "EM-Bary", "earth": "EM-Bary", "earth-moon": "EM-Bary"}
 
-NAMES = tuple(body.name.lower() for body in BODIES)
+# The names messages and --help list: emb for the Earth-Moon barycentre, as --help has always said.
+NAMES = tuple("emb" if body.name == "EM-Bary" else body.name.lower() for body in BODIES)
+
+
+def near_miss(name: str) -> Optional[str]:
+    """The planet's name a mistyped one is closest to ("marz": "mars"), or None."""
+    import difflib
+    found = difflib.get_close_matches(name.lower(), NAMES + tuple(ALIASES), n=1, cutoff=0.75)
+    return found[0] if found else None
 
 
 def find(name: str) -> Optional[Body]:

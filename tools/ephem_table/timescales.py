@@ -65,3 +65,21 @@ def utc_date(jd_tdb: float) -> Optional[str]:
     if not math.isfinite(jd_tdb):
         return None
     return utc_dates([jd_tdb])[0] or None
+
+
+def last_leap_second_jd() -> Optional[float]:
+    """The Julian date (UTC) of the last change of TAI - UTC in ERFA's table, or None without ERFA."""
+    if not HAVE_ERFA:
+        return None
+    year, month, _ = erfa.leap_seconds.get()[-1]
+    return float(sum(erfa.cal2jd(int(year), int(month), 1)))
+
+
+def leap_second_note(jds_tdb: Sequence[float]) -> str:
+    """What UTC after ERFA's last leap second assumes, when some of the dates lie beyond it; else ""."""
+    last = last_leap_second_jd()
+    if last is None or not any(math.isfinite(t) and last < t < LARGEST_JD for t in jds_tdb):
+        return ""
+    year, month, day, _ = erfa.jd2cal(last, 0.0)
+    return (f"after {int(year):04d}-{int(month):02d}-{int(day):02d}, the last leap second in ERFA's table, UTC "
+            f"assumes none was added since")

@@ -10,6 +10,7 @@ import subprocess
 import sys
 import traceback
 import unittest
+import zlib
 from typing import Any, Callable, List, Optional, TypeVar
 
 sys.dont_write_bytecode = True
@@ -39,13 +40,20 @@ def long_check(test: Test) -> Test:
     return unittest.skipUnless(LONG_SET, "a long check (ctest -L long)")(test)
 
 
+# EPHEM_TEST_SHARD=k/n runs the k-th of n parts of a module's tests (k from 0), chosen by the test's name,
+# so that CTest runs a module of many slow tests on every core; unset, all of them.
+SHARD = tuple(int(part) for part in os.environ.get("EPHEM_TEST_SHARD", "0/1").split("/"))
+
+
 class TestCase(unittest.TestCase):
-    """A test case of the short set, or, in the long set, of nothing but its long checks."""
+    """A test case of the short set, or, in the long set, of nothing but its long checks; of one shard."""
 
     def setUp(self) -> None:
         method = getattr(self, self._testMethodName)
         if LONG_SET and not (getattr(method, "long_check", False) or getattr(type(self), "long_check", False)):
             self.skipTest("a short test (ctest -LE long)")
+        if zlib.crc32(self.id().encode()) % SHARD[1] != SHARD[0]:
+            self.skipTest(f"in another shard than {SHARD[0]} of {SHARD[1]}")
         super().setUp()
 
 if str(TOOLS) not in sys.path:

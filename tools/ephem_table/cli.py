@@ -12,7 +12,7 @@ import os
 import sys
 from typing import List, NoReturn, Optional, TextIO, Tuple
 
-from . import __version__, datos, elements, magnitudes, mpc, planets
+from . import __version__, accuracy, datos, elements, fitting, magnitudes, mpc, planets
 from .dates import DATE_FORMS, DateError, date_or_jd, julian_date
 from .errors import DATA_STATUS, USAGE_STATUS, DataError, UsageError
 from .events import UNTOLD_WITHOUT_OBSERVER, event_line, find_events
@@ -149,6 +149,11 @@ def resolve_source(words: List[str], start: float, pick: Optional[str], what: st
     try:
         if all("=" in w for w in words):
             return elements.named_orbit(words)
+        if len(words) == 1 and words[0].lower() in elements.GEOCENTRE_NAMES:
+            return elements.geocentre_orbit(start)
+        if len(words) == 1 and words[0].lower() == "earth":
+            warn(f"note: {what}: earth is the Earth-Moon barycentre (emb), as it has always been here; geocentre is "
+                 f"the Earth's centre")
         if len(words) == 1 and planets.find(words[0]) is not None:
             return elements.planet_orbit(words[0], start)
     except DataError as error:
@@ -226,9 +231,21 @@ def source_orbits(args: argparse.Namespace, start: float, rows: int,
 
 
 def datos_for(args: argparse.Namespace) -> Tuple[str, elements.Orbit]:
-    """The text of DATOS.DAT for the sources and span on the command line, and the target's orbit."""
+    """The text of DATOS.DAT for the sources and span on the command line, and the target's orbit: fitted
+    over the table's dates (fitting.py) unless --as-given, with a close approach warned about."""
     start, rows, every = table_span(args)
     target, observer = source_orbits(args, start, rows, every)
+    last = start + float((rows - 1) * every.days)
+    if args.as_given:
+        if elements.GEOCENTRE_SOURCE in (target.source, observer.source):
+            raise UsageError("the Earth's centre has no elements to give: the planetary table holds the Earth-Moon "
+                             "barycentre (emb) alone, and geocentre is fitted to ERFA's epv00, which --as-given "
+                             "leaves out")
+    else:
+        target, observer = fitting.fit_table(target, observer, start, last, warn)
+    approach = accuracy.close_approach_warning(target, observer, start, last)
+    if approach:
+        warn(f"warning: {approach}")
     return datos.datos_text(target, observer, start, rows, every), target
 
 
@@ -269,7 +286,7 @@ def warn_no_utc() -> None:
 def run_csv(args: argparse.Namespace) -> None:
     table, found, why = load_table(args.table, args.datos)
     warn_no_utc()
-    write_table_csv(table, sys.stdout, found, why)
+    write_table_csv(table, sys.stdout, found, why, accuracy.model_errors(table, found, why))
     sys.stdout.flush()
     warn_nan(table)
 
@@ -296,16 +313,16 @@ def check_plotting() -> None:
 
 
 def run_plot(args: argparse.Namespace) -> None:
-    table, found, _ = load_table(args.table, args.datos)
+    table, found, why = load_table(args.table, args.datos)
     if not len(table):
         raise DataError(f"{args.table}: the table has no rows to plot")
-    draw(args.table, table, args.output, args.title, warn_nan(table), found)
+    draw(args.table, table, args.output, args.title, warn_nan(table), found, accuracy.model_errors(table, found, why)[0])
 
 
 def draw(table_path: str, table: Table, output: str, title: Optional[str], summary: NanSummary,
-         found: Optional[datos.Datos]) -> None:
+         found: Optional[datos.Datos], model: Optional[accuracy.ModelErrors] = None) -> None:
     """The plot of a table whose NAN rows have been warned about (summary); found is the DATOS.DAT that
-    made it, or None."""
+    made it, or None; model its model errors, where known."""
     if not any(0.0 <= row.ra_hours <= 24.0 and abs(row.dec_deg) <= 90.0 for row in table):
         raise DataError(f"{table_path}: no row has a place on the sky (every right ascension or "
                         f"declination is NAN, INF or out of its range), nothing to plot" +
@@ -319,16 +336,19 @@ def draw(table_path: str, table: Table, output: str, title: Optional[str], summa
     warn("wrote the image to standard output" if output == "-" else f"wrote {output}")
 
 
-def write_table_csv(table: Table, out: TextIO, found: Optional[datos.Datos], why: str) -> None:
+def write_table_csv(table: Table, out: TextIO, found: Optional[datos.Datos], why: str,
+                    model: Tuple[Optional[accuracy.ModelErrors], str]) -> None:
     """The CSV of a table, with the visual magnitudes from the DATOS.DAT that made it (found), or an empty
-    column and why."""
+    column and why; and the model errors (accuracy.model_errors), or empty columns and why."""
     computed, why = magnitudes.table_magnitudes(table, found, why)
     rows_note = scaled_note(found.step) if found is not None and not found.step.daily else ""
+    errors = (model[0].arcsec, model[0].observer_km) if model[0] is not None else None
+    errors_note = accuracy.csv_note(*model)
     if computed is not None:
         note = computed.label + "".join(f"; empty in {reason}" for reason in computed.empty)
-        write_csv(table, out, computed.values, note, rows_note)
+        write_csv(table, out, computed.values, note, rows_note, errors, errors_note)
     else:
-        write_csv(table, out, None, f"empty: {why}", rows_note)
+        write_csv(table, out, None, f"empty: {why}", rows_note, errors, errors_note)
 
 
 def write_magnitudes(out: TextIO, table: Table, found: Optional[datos.Datos], why: str) -> None:
@@ -352,13 +372,14 @@ def write_magnitudes(out: TextIO, table: Table, found: Optional[datos.Datos], wh
 
 def run_info(args: argparse.Namespace) -> None:
     table, found, why = load_table(args.table, args.datos)
-    write_info(args.table, table, sys.stdout, found, why)
+    write_info(args.table, table, sys.stdout, found, why, accuracy.model_errors(table, found, why))
     warn_nan(table)
 
 
-def write_info(name: str, table: Table, out: TextIO, found: Optional[datos.Datos], why: str) -> None:
-    """The summary of a table: rows, span in TDB and UTC, NAN rows and their causes, magnitudes, events;
-    found is the DATOS.DAT that made the table, or None and why."""
+def write_info(name: str, table: Table, out: TextIO, found: Optional[datos.Datos], why: str,
+               model: Tuple[Optional[accuracy.ModelErrors], str]) -> None:
+    """The summary of a table: rows, span in TDB and UTC, NAN rows and their causes, magnitudes, the model
+    error (accuracy.model_errors), events; found is the DATOS.DAT that made the table, or None and why."""
     out.write(f"{name}: {len(table)} rows\n")
     if found is not None and not found.step.daily:
         out.write(f"{scaled_note(found.step)}\n")
@@ -375,6 +396,7 @@ def write_info(name: str, table: Table, out: TextIO, found: Optional[datos.Datos
     if summary:
         out.write("likely causes:\n" + "".join(f"  - {cause}\n" for cause in NAN_CAUSES))
     write_magnitudes(out, table, found, why)
+    out.write("".join(f"{line}\n" for line in accuracy.summary_lines(table, *model)))
     events = find_events(table, found)
     if found is None and len(table) >= 3:
         out.write(f"not told: {UNTOLD_WITHOUT_OBSERVER}, and {why}\n")
@@ -402,17 +424,18 @@ def run_run(args: argparse.Namespace) -> None:
         table_path = os.path.join(folder, "ZEPO.DAT")
         table, found, why = load_table(table_path, None)
         summary = warn_nan(table)
+        model = accuracy.model_errors(table, found, why)
         if args.csv:
             warn_no_utc()
             rendered = io.StringIO()
-            write_table_csv(table, rendered, found, why)
+            write_table_csv(table, rendered, found, why, model)
             write_output(args.csv, rendered.getvalue().encode("utf-8"))
             warn("wrote the CSV to standard output" if args.csv == "-" else f"wrote {args.csv}")
         if args.plot:
-            draw(table_path, table, args.plot, None, summary, found)
+            draw(table_path, table, args.plot, None, summary, found, model[0])
         # A table in a folder that is removed is named by its body.
         kept = args.dir is not None or args.keep
-        write_info(table_path if kept else target.name or "ZEPO.DAT", table, out, found, why)
+        write_info(table_path if kept else target.name or "ZEPO.DAT", table, out, found, why, model)
 
 
 class Parser(argparse.ArgumentParser):
@@ -512,6 +535,10 @@ def add_source_arguments(p: argparse.ArgumentParser, target_help: str) -> None:
     p.add_argument("--observer", nargs="+", default=["emb"], metavar="SOURCE",
                    help="the observer's orbit, in the forms of TARGET (default: emb, the Earth-Moon "
                         "barycentre from the planetary table at the start date)")
+    p.add_argument("--as-given", action="store_true",
+                   help="give ephem the elements as the sources give them (a planet's and the observer's from the "
+                        "planetary table at the start date), as ephem-table did before it fitted them, instead of "
+                        "the orbits fitted over the table's dates")
     p.add_argument("--pick", metavar="TEXT", help="in an MPC file of many lines, the line naming TEXT, else "
                                                   "holding it (any case)")
     p.add_argument("--name", help="the target's name for titles (default: from the source)")

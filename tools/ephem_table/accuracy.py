@@ -1,0 +1,240 @@
+"""How close each row is to where the bodies are: the model error of a table against the reference its orbits
+were fitted to (or, for orbits as given, the one their sources have), and the warning about a close
+approach, where the observer's place on the Earth matters.
+
+The model error of a row is the angle between the row's place (its right ascension and declination as
+ephem printed them) and the reference's: the reference target's position seen from the reference
+observer's, both evaluated at the row's own time. It is the whole difference between the table and the
+reference, the printed digits included, and so never understates it. It is split into the observer's part
+(the reference target seen from the observer of DATOS.DAT instead of the reference observer) and the
+target's (DATOS.DAT's target instead of the reference target, from DATOS.DAT's observer), which add up to
+the whole within rounding; observer_error_km is the distance between DATOS.DAT's observer and the
+reference observer. How good the reference itself is (ERFA's stated errors, the integration's tolerance)
+is said beside it: the table's difference from the sky is at most the model error plus that.
+"""
+
+import math
+from typing import Any, List, NamedTuple, Optional, Tuple
+
+from .dates import calendar_date
+from .datos import Datos
+from .elements import AU_KM, BARYCENTRE, GEOCENTRE, PLANET, Orbit, Reference
+from .row import Table
+
+Array = Any  # numpy.ndarray
+
+# A table whose observer comes closer than this to the target is warned about.
+CLOSE_AU = 0.01
+# The Earth's equatorial radius, km (IAU 2015).
+EARTH_RADIUS_KM = 6378.1
+# The largest distance between the Earth's centre and the Earth-Moon barycentre (the Moon at its farthest,
+# 406,700 km, times its share of the mass).
+LARGEST_OFFSET_KM = 4900.0
+# The times at which the closest approach is first looked for, at most.
+CLOSEST_SAMPLES = 200_000
+
+
+class ModelErrors(NamedTuple):
+    """The model error of every row (NAN for a row without a place) and the references it is measured
+    against."""
+    arcsec: Array
+    observer_arcsec: Array
+    target_arcsec: Array
+    observer_km: Array
+    target_reference: Reference
+    observer_reference: Reference
+
+
+def angles_arcsec(u: Array, v: Array) -> Array:
+    """The angles between vectors, row by row, arcsec: accurate at 0 as well."""
+    import numpy
+    cross = numpy.linalg.norm(numpy.cross(u, v), axis=1)
+    return numpy.degrees(numpy.arctan2(cross, numpy.sum(u * v, axis=1))) * 3600.0
+
+
+def reference_name(reference: Reference) -> str:
+    """The reference in a few words, without a comma."""
+    if reference.kind == PLANET:
+        return f"ERFA plan94 {reference.planet}"
+    if reference.kind == GEOCENTRE:
+        return "ERFA epv00 (the Earth's centre)"
+    if reference.kind == BARYCENTRE:
+        return "ERFA epv00 and moon98 (the Earth-Moon barycentre)"
+    return f"the integration of its elements of JD {reference.elements[6]!r} with the planets' pulls"
+
+
+def model_errors(table: Table, found: Optional[Datos], why: str) -> Tuple[Optional[ModelErrors], str]:
+    """The model errors of the table's rows against the references of the DATOS.DAT that made it (found),
+    or None and why there are none."""
+    if found is None:
+        return None, why
+    if not len(table):
+        return None, "the table has no rows"
+    missing = [name for name in ("numpy", "scipy", "erfa") if not module_exists(name)]
+    if missing:
+        return None, f"the references need python3-{' and python3-'.join(missing)}"
+    import numpy
+    from .references import ecliptic_of
+    from .tracks import Unavailable, track_of
+    from .twobody import positions
+    (target_reference, target_why), (observer_reference, observer_why) = found.references()
+    if target_reference is None:
+        return None, f"the target has no reference: {target_why}"
+    if observer_reference is None:
+        return None, f"the observer has no reference: {observer_why}"
+    times = numpy.asarray(table.column("jd_tdb"))
+    usable = numpy.isfinite(times)
+    if not usable.any():
+        return None, "no row has a finite time"
+    first, last = float(times[usable].min()), float(times[usable].max())
+    try:
+        target_track = track_of(target_reference, first, last)
+        observer_track = track_of(observer_reference, first, last)
+    except Unavailable as error:
+        return None, str(error)
+    at = numpy.where(usable, times, first)
+    real = found.real()
+    try:
+        target, observer = positions(real.target, at), positions(real.observer, at)
+    except (ValueError, ZeroDivisionError):
+        return None, "the orbits of DATOS.DAT are no ellipses"
+    target_ref, observer_ref = target_track.positions(at), observer_track.positions(at)
+    ra = numpy.radians(15.0 * numpy.asarray(table.column("ra_hours")))
+    dec = numpy.radians(numpy.asarray(table.column("dec_deg")))
+    row = ecliptic_of(numpy.stack([numpy.cos(dec) * numpy.cos(ra), numpy.cos(dec) * numpy.sin(ra), numpy.sin(dec)],
+                                  axis=-1))
+    placed = usable & numpy.isfinite(ra) & numpy.isfinite(dec)
+    nan = numpy.full(len(at), numpy.nan)
+    total = numpy.where(placed, angles_arcsec(row, target_ref - observer_ref), nan)
+    observer_part = numpy.where(usable, angles_arcsec(target_ref - observer_ref, target_ref - observer), nan)
+    target_part = numpy.where(usable, angles_arcsec(target_ref - observer, target - observer), nan)
+    km = numpy.where(usable, numpy.linalg.norm(observer - observer_ref, axis=1) * AU_KM, nan)
+    return ModelErrors(total, observer_part, target_part, km, target_reference, observer_reference), ""
+
+
+def module_exists(name: str) -> bool:
+    import importlib.util
+    return importlib.util.find_spec(name) is not None
+
+
+def largest(values: Array) -> Tuple[int, float]:
+    """The row of the largest finite value and the value, (-1, NAN) where none is finite."""
+    import numpy
+    finite = numpy.isfinite(values)
+    if not finite.any():
+        return -1, math.nan
+    k = int(numpy.nanargmax(numpy.where(finite, values, -numpy.inf)))
+    return k, float(values[k])
+
+
+def summary_lines(table: Table, errors: Optional[ModelErrors], why: str) -> List[str]:
+    """What `info` says of the model error: the largest and its date, split into observer and target,
+    what the reference is and what it is good for; or why there is none."""
+    from .tracks import good_for
+    if errors is None:
+        return [f"model error: none, {why}"]
+    k, worst = largest(errors.arcsec)
+    if k < 0:
+        return ["model error: none, no row has a place on the sky"]
+    lines = [f"model error: the rows against {reference_name(errors.target_reference)} seen from "
+             f"{reference_name(errors.observer_reference)}",
+             f"  largest {worst:.3g} arcsec on {calendar_date(table[k].jd_tdb)} TDB (there the observer's part "
+             f"{errors.observer_arcsec[k]:.3g} and the target's {errors.target_arcsec[k]:.3g})"]
+    ko, observer_worst = largest(errors.observer_arcsec)
+    kt, target_worst = largest(errors.target_arcsec)
+    kk, km = largest(errors.observer_km)
+    lines.append(f"  observer: at most {observer_worst:.3g} arcsec on {calendar_date(table[ko].jd_tdb)} TDB, "
+                 f"{km:,.0f} km from its reference at most")
+    lines.append(f"  target: at most {target_worst:.3g} arcsec on {calendar_date(table[kt].jd_tdb)} TDB")
+    lines.append(f"  the references themselves: {good_for(errors.target_reference)}; "
+                 f"{good_for(errors.observer_reference)}")
+    return lines
+
+
+def csv_note(errors: Optional[ModelErrors], why: str) -> str:
+    """What the CSV's comment line says of model_error_arcsec and observer_error_km, without a comma."""
+    from .tracks import good_for
+    if errors is None:
+        return f"model_error_arcsec and observer_error_km: empty: {why.replace(',', '')}"
+    return (f"model_error_arcsec: the angle between the row's place and that of {reference_name(errors.target_reference)} "
+            f"seen from {reference_name(errors.observer_reference)} at the row's time; observer_error_km: the "
+            f"observer's distance from its reference; the references themselves: {good_for(errors.target_reference)}"
+            f" and {good_for(errors.observer_reference)}")
+
+
+# The close approach -----------------------------------------------------------------------------------
+
+def observer_kind(observer: Orbit) -> str:
+    """GEOCENTRE, BARYCENTRE, or "" for another observer."""
+    from .fitting import reference_for
+    reference = observer.fit.reference if observer.fit is not None else reference_for(observer)[0]
+    if reference is not None and reference.kind in (GEOCENTRE, BARYCENTRE):
+        return reference.kind
+    return ""
+
+
+def closest_approach(target: Orbit, observer: Orbit, first: float, last: float) -> Tuple[float, float]:
+    """The time (JD) and distance (AU) of the smallest distance between the orbits from first to last."""
+    import numpy
+    from .twobody import positions
+
+    def distances(times: Array) -> Array:
+        return numpy.linalg.norm(positions(target, times) - positions(observer, times), axis=1)
+    count = min(CLOSEST_SAMPLES, max(2, int(last - first) * 24 + 2))
+    times = numpy.linspace(first, last, count)
+    k = int(numpy.argmin(distances(times)))
+    low, high = times[max(k - 1, 0)], times[min(k + 1, count - 1)]
+    # The distance has one minimum between the samples next to the smallest: golden section finds it.
+    ratio = (math.sqrt(5.0) - 1.0) / 2.0
+    for _ in range(80):
+        a, b = high - ratio * (high - low), low + ratio * (high - low)
+        da, db = distances(numpy.array([a, b]))
+        if da < db:
+            high = b
+        else:
+            low = a
+    when = (low + high) / 2.0
+    return when, float(distances(numpy.array([when]))[0])
+
+
+def angle_text(radians: float) -> str:
+    degrees = math.degrees(radians)
+    if degrees >= 1.0:
+        return f"{degrees:.1f} deg"
+    if degrees * 60.0 >= 1.0:
+        return f"{degrees * 60.0:.1f} arcmin"
+    return f"{degrees * 3600.0:.1f} arcsec"
+
+
+def barycentre_offset_km(jd: float) -> Tuple[float, bool]:
+    """The distance between the Earth's centre and the Earth-Moon barycentre at jd (ERFA's Moon), or the
+    largest it can be; and whether it is the one of that date."""
+    from .references import EPV00_SPAN, MOON_SHARE, moon_states
+    if not (module_exists("erfa") and EPV00_SPAN[0] <= jd <= EPV00_SPAN[1]):
+        return LARGEST_OFFSET_KM, False
+    import numpy
+    moon, _ = moon_states([jd])
+    return float(numpy.linalg.norm(moon[0])) * MOON_SHARE * AU_KM, True
+
+
+def close_approach_warning(target: Orbit, observer: Orbit, first: float, last: float) -> Optional[str]:
+    """A warning with figures when the target comes within CLOSE_AU of an observer that is the Earth's
+    centre or the Earth-Moon barycentre: how far the places of the barycentre and of the Earth's surface
+    move it, as angles at the closest approach."""
+    kind = observer_kind(observer)
+    if not kind or not module_exists("numpy"):
+        return None
+    when, distance = closest_approach(target, observer, first, last)
+    if not distance < CLOSE_AU:
+        return None
+    km = distance * AU_KM
+    surface = angle_text(math.asin(min(1.0, EARTH_RADIUS_KM / km)))
+    text = f"the target passes {distance:.3g} AU ({km:,.0f} km) from the observer on {calendar_date(when)} TDB: "
+    if kind == GEOCENTRE:
+        return (text + f"the observer is the Earth's centre, and a place on the Earth's surface sees the target up "
+                f"to {surface} from there (the Earth's radius over the distance)")
+    offset, of_date = barycentre_offset_km(when)
+    return (text + f"the observer is the Earth-Moon barycentre, {'' if of_date else 'up to '}{offset:,.0f} km from the "
+            f"Earth's centre, which moves the place by up to {angle_text(math.asin(min(1.0, offset / km)))}, and a "
+            f"place on the Earth's surface sees the target up to {surface} from the Earth's centre (the Earth's "
+            f"radius over the distance); --observer geocentre puts the observer at the Earth's centre")

@@ -28,8 +28,8 @@ CLOSE_AU = 0.01
 # The Earth's equatorial radius, km (IAU 2015).
 EARTH_RADIUS_KM = 6378.1
 # The largest distance between the Earth's centre and the Earth-Moon barycentre (the Moon at its farthest,
-# 406,700 km, times its share of the mass).
-LARGEST_OFFSET_KM = 4900.0
+# 406,700 km, times its share of the mass, 0.01215).
+LARGEST_OFFSET_KM = 4942.0
 # The times at which the closest approach is first looked for, at most.
 CLOSEST_SAMPLES = 200_000
 
@@ -227,9 +227,11 @@ def close_approach_warning(target: Orbit, observer: Orbit, first: float, last: f
     when, distance = closest_approach(target, observer, first, last)
     if not distance < CLOSE_AU:
         return None
+    from .events import au_text
     km = distance * AU_KM
     surface = angle_text(math.asin(min(1.0, EARTH_RADIUS_KM / km)))
-    text = f"the target passes {distance:.3g} AU ({km:,.0f} km) from the observer on {calendar_date(when)} TDB: "
+    inside = f", inside the Earth's radius ({EARTH_RADIUS_KM:,.0f} km)" if km <= EARTH_RADIUS_KM else ""
+    text = f"the target passes {au_text(distance)} from the observer on {calendar_date(when)[:16]} TDB{inside}: "
     if kind == GEOCENTRE:
         return (text + f"the observer is the Earth's centre, and a place on the Earth's surface sees the target up "
                 f"to {surface} from there (the Earth's radius over the distance)")

@@ -151,9 +151,6 @@ def resolve_source(words: List[str], start: float, pick: Optional[str], what: st
             return elements.named_orbit(words)
         if len(words) == 1 and words[0].lower() in elements.GEOCENTRE_NAMES:
             return elements.geocentre_orbit(start)
-        if len(words) == 1 and words[0].lower() == "earth":
-            warn(f"note: {what}: earth is the Earth-Moon barycentre (emb), as it has always been here; geocentre is "
-                 f"the Earth's centre")
         if len(words) == 1 and planets.find(words[0]) is not None:
             return elements.planet_orbit(words[0], start)
     except DataError as error:
@@ -211,8 +208,7 @@ def table_span(args: argparse.Namespace) -> Tuple[float, int, Step]:
 
 def source_orbits(args: argparse.Namespace, start: float, rows: int,
                   every: Step = DAILY) -> Tuple[elements.Orbit, elements.Orbit]:
-    """The target's and the observer's orbits from the sources on the command line, with the warnings
-    about them said."""
+    """The target's and the observer's orbits from the sources on the command line."""
     target_words, observer_words = separate_sources(args.target, args.observer)
     target = resolve_source(target_words, start, args.pick, "target")
     if args.name:
@@ -221,13 +217,24 @@ def source_orbits(args: argparse.Namespace, start: float, rows: int,
     if elements.same_body(target, observer):
         raise UsageError(f"the target and the observer are one orbit ({target.name or 'elements'}): the "
                          f"distance between them is 0 and every row would be NAN; give another --observer")
-    for orbit in (target, observer):
-        step_days = float(every.days)
+    for words, what in ((target_words, "the target"), (observer_words, "the observer")):
+        if [word.lower() for word in words] == ["earth"]:
+            warn(f"note: {what}, earth, is the Earth-Moon barycentre (emb), as it has always been here; geocentre "
+                 f"is the Earth's centre")
+    return target, observer
+
+
+def warn_as_given(orbits: Tuple[elements.Orbit, ...], start: float, rows: int, every: Step) -> None:
+    """The warnings about orbits used as given: rows far from the epoch of their elements, or past the end
+    of the planetary table."""
+    step_days = float(every.days)
+    for orbit in orbits:
+        if orbit.fit is not None:
+            continue
         for warning in (elements.epoch_warning(orbit, start, rows, step_days),
                         elements.planet_span_warning(orbit, start, rows, step_days)):
             if warning:
                 warn(f"warning: {orbit.name or 'elements'}: {warning}")
-    return target, observer
 
 
 def datos_for(args: argparse.Namespace) -> Tuple[str, elements.Orbit]:
@@ -243,6 +250,7 @@ def datos_for(args: argparse.Namespace) -> Tuple[str, elements.Orbit]:
                              "leaves out")
     else:
         target, observer = fitting.fit_table(target, observer, start, last, warn)
+    warn_as_given((target, observer), start, rows, every)
     approach = accuracy.close_approach_warning(target, observer, start, last)
     if approach:
         warn(f"warning: {approach}")
@@ -331,7 +339,7 @@ def draw(table_path: str, table: Table, output: str, title: Optional[str], summa
     from .plot import plot_table
     computed, _ = magnitudes.table_magnitudes(table, found, "")
     plot_table(table, output, title or default_title(table_path, table), found,
-               computed.values if computed is not None else None, computed.label if computed is not None else "")
+               computed.values if computed is not None else None, computed.label if computed is not None else "", model)
     # On standard error, as every note: standard output may be the image itself.
     warn("wrote the image to standard output" if output == "-" else f"wrote {output}")
 

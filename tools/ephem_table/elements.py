@@ -249,7 +249,8 @@ def epoch_warning(orbit: Orbit, start: float, rows: int, step_days: float = 1.0)
 
 def same_body(target: Orbit, observer: Orbit) -> bool:
     """Whether the two orbits are one: every row would be NAN, the distance between them being 0."""
-    return target.values() == observer.values()
+    return target.values() == observer.values() and (target.source == GEOCENTRE_SOURCE) == \
+        (observer.source == GEOCENTRE_SOURCE)
 
 
 # Elements by name ---------------------------------------------------------------------------------

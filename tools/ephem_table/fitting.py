@@ -167,6 +167,28 @@ def fit_pair(target: Body, observer: Body, times: Array, epoch: float) -> Tuple[
                          start_of(target, epoch)), alone
 
 
+def largest_angle(target: Array, observer: Array, wanted: Array) -> float:
+    """The largest angle between the vectors from observer to target and the wanted ones, radians."""
+    import numpy
+    seen = target - observer
+    cross = numpy.linalg.norm(numpy.cross(seen, wanted), axis=1)
+    return float(numpy.max(numpy.arctan2(cross, numpy.sum(seen * wanted, axis=1))))
+
+
+def beats_as_given(target: Body, observer: Body, x_target: Array, x_observer: Optional[Array], times: Array,
+                   epoch: float) -> Tuple[bool, float, float]:
+    """Whether the fitted target comes closer to the reference place at its worst sample than the target as
+    given, both seen from the fitted observer; and both largest angles (radians). A path no ellipse follows
+    (a fly-by bent by the Earth's pull) can leave the fit worse there than elements that osculate at the
+    fly-by."""
+    from .twobody import positions
+    seen_from = moved(x_observer, epoch, times) if x_observer is not None else observer.path
+    wanted = target.path - observer.path
+    fit = largest_angle(moved(x_target, epoch, times), seen_from, wanted)
+    given = largest_angle(positions(target.orbit, times), seen_from, wanted)
+    return fit <= given, fit, given
+
+
 def fitted(body: Body, x: Optional[Array], epoch: float, first: float, last: float, what: str,
            warn: Warn) -> Orbit:
     """The body's fitted orbit, or its orbit as given when the fit is no orbit ephem can take."""
@@ -218,8 +240,20 @@ def fit_table(target: Orbit, observer: Orbit, first: float, last: float, warn: W
     if bodies[0].track is None and bodies[1].track is None:
         return bodies[0].orbit, bodies[1].orbit
     x_target, x_observer = fit_pair(bodies[0], bodies[1], times, epoch)
+    if len(x_target):
+        better, fit, given = beats_as_given(bodies[0], bodies[1], x_target, x_observer, times, epoch)
+        if not better:
+            warn(f"warning: {label}: no two-body orbit follows its path over these dates (the closest one is "
+                 f"{math.degrees(fit):.3g} deg from it at worst): its elements are used as given ({math.degrees(given):.3g} "
+                 f"deg at worst; model_error_arcsec tells each row)")
+            x_target = numpy_empty()
     return (fitted(bodies[0], x_target, epoch, first, last, label, warn),
             fitted(bodies[1], x_observer, epoch, first, last, "the observer", warn))
+
+
+def numpy_empty() -> Array:
+    import numpy
+    return numpy.array([])
 
 
 def module_exists(name: str) -> bool:

@@ -25,11 +25,13 @@ import math
 import os
 from typing import Any, Callable, Iterable, List, NamedTuple, Optional, Sequence, Tuple, TypeVar
 
+from .accuracy import ModelErrors
 from .datos import Datos
 from .dates import FIRST_GREGORIAN_DAY, LARGEST_JD, calendar_date, calendar_day
 from .errors import DataError
 from .events import Event, event_line, find_events, rows_a_day
 from .files import write_output
+from .plot_accuracy import draw_model_error
 from .row import Field, Table
 
 # matplotlib counts days from 1970-01-01 0h; its dates end in the year 9999.
@@ -655,11 +657,11 @@ def label_days(first: float, last: float, finer: bool = False) -> List[float]:
 
 
 def figure(table: Table, title: str, datos: Optional[Datos] = None, magnitudes: Optional[Sequence[float]] = None,
-           magnitude_label: str = "") -> Any:
+           magnitude_label: str = "", model: Optional[ModelErrors] = None) -> Any:
     """The figure of a table (a matplotlib Figure with an Agg canvas, laid out and labelled): the sky
     track, the distances, the magnitudes when given (one a row, NAN where there is none;
-    `magnitude_label` says whose), the angles against the date, and the list of events, told with the
-    DATOS.DAT that made the table (datos) where it is known."""
+    `magnitude_label` says whose), the model errors when known (plot_accuracy), the angles against the
+    date, and the list of events, told with the DATOS.DAT that made the table (datos) where it is known."""
     import matplotlib.dates as mdates
     import numpy
     from matplotlib.backends.backend_agg import FigureCanvasAgg
@@ -671,7 +673,8 @@ def figure(table: Table, title: str, datos: Optional[Datos] = None, magnitudes: 
     if len(lines) > 24:
         lines = lines[:23] + [f"... and {len(lines) - 23} more (ephem-table info lists them all)"]
     per_column = (len(lines) + 1) // 2 if len(lines) > 6 else len(lines)
-    heights = [5.0, 2.2] + ([2.0] if magnitudes is not None else []) + [2.6, 0.5 + 0.17 * per_column]
+    heights = ([5.0, 2.2] + ([2.0] if magnitudes is not None else []) + ([2.0] if model is not None else []) +
+               [2.6, 0.5 + 0.17 * per_column])
     fig = Figure(figsize=(10, sum(heights) + 2.2), dpi=DPI)
     FigureCanvasAgg(fig)
     grid = fig.add_gridspec(len(heights), 1, height_ratios=heights)
@@ -741,6 +744,11 @@ def figure(table: Table, title: str, datos: Optional[Datos] = None, magnitudes: 
         brightness.grid(True, alpha=0.3)
         time_axes.append(brightness)
 
+    if model is not None:
+        error_axis = fig.add_subplot(grid[len(heights) - 3], sharex=far)
+        draw_model_error(error_axis, x, model, decimated)
+        time_axes.append(error_axis)
+
     light = fig.add_subplot(grid[len(heights) - 2], sharex=far)
     curve(light, drawn(table, "elongation_deg"), color="tab:orange", label="elongation")
     curve(light, drawn(table, "phase_angle_deg"), color="tab:purple", label="phase angle")
@@ -809,11 +817,12 @@ def image_format(output: str) -> str:
 
 
 def plot_table(table: Table, output: str, title: str, datos: Optional[Datos] = None,
-               magnitudes: Optional[Sequence[float]] = None, magnitude_label: str = "") -> None:
+               magnitudes: Optional[Sequence[float]] = None, magnitude_label: str = "",
+               model: Optional[ModelErrors] = None) -> None:
     """Draws the figure of the table (`figure`) and writes it to `output` (files.write_output; its format
     follows the suffix)."""
     fmt = image_format(output)
-    fig = figure(table, title, datos, magnitudes, magnitude_label)
+    fig = figure(table, title, datos, magnitudes, magnitude_label, model)
     image = io.BytesIO()
     fig.savefig(image, format=fmt, dpi=DPI)
     write_output(output, image.getvalue())

@@ -1,12 +1,14 @@
 """Tests of DATOS.DAT: what the generator writes, and its reading in the forms ephem reads."""
 
+import dataclasses
 import pathlib
 import tempfile
 import unittest
 from typing import Any, List, Tuple
 
 from testing import CERES_LINE, COMET_LINE, EXAMPLES, run_tool
-from ephem_table import datos, elements, mpc
+from ephem_table import datos, elements, mpc, step
+from ephem_table.elements import BARYCENTRE, GEOCENTRE, INTEGRATION, PLANET
 
 PLAIN = ("2.5 0.1 10.0 70.0 80.0 60.0 100.0 0.0\n"
          "1.0 0.0167 0.0 0.0 0.0 357.5 100.0 0.0\n"
@@ -105,6 +107,43 @@ class ReadDatosTest(unittest.TestCase):
                     # The name before the parameters is read as before.
                     self.assertEqual(found.target_name(), {"comet.mpc": "55P/Tempel-Tuttle", "jupiter": "Jupiter"}.get(
                         target[0], "" if "=" in target[0] else "(1) Ceres"))
+
+    def test_the_references_and_the_observer_said_by_the_notes(self):
+        with open(CERES_LINE, "rb") as stream:
+            ceres = mpc.mpc_orbit(stream, "ceres.mpc")
+        mars, emb = elements.planet_orbit("mars", 2459800.5), elements.planet_orbit("emb", 2459800.5)
+        geocentre = elements.geocentre_orbit(2459800.5)
+        plan94_mars, barycentre = elements.Reference(PLANET, planet="Mars"), elements.Reference(BARYCENTRE)
+        earth = elements.Reference(GEOCENTRE)
+        integrated = elements.Reference(INTEGRATION, elements=ceres.values())
+
+        def fitted(orbit, reference):
+            return dataclasses.replace(orbit, epoch=2459801.0, fit=elements.Fit(reference, 2459800.5, 2459801.5))
+        cases = [
+            # (target, observer, step: the references read back, the observer's kind)
+            (mars, emb, "1d", (plan94_mars, barycentre), "barycentre"),
+            (fitted(mars, plan94_mars), fitted(geocentre, earth), "1d", (plan94_mars, earth), "geocentre"),
+            (fitted(ceres, integrated), fitted(emb, barycentre), "1h", (integrated, barycentre), "barycentre"),
+            # As given, the elements of an MPC line are integrated from their own values, a scaled file's
+            # made real first.
+            (ceres, mars, "10m", (integrated, plan94_mars), "other"),
+        ]
+        for target, observer, every, references, kind in cases:
+            with self.subTest(target=target.name, observer=observer.name, step=every):
+                text = datos.datos_text(target, observer, 2459800.5, 3, step.parse_step(every))
+                found = datos.parse_datos(text)
+                self.assertEqual(tuple(r for r, _ in found.references()), references)
+                self.assertEqual(found.observer_kind(), kind)
+                self.assertEqual(found.fit_span(), (2459800.5, 2459801.5) if datos.FIT_NOTE in text else None)
+        # A file without the generator's notes, and one whose note names no reference.
+        for text, kind, why in [(PLAIN, "unknown", "DATOS.DAT has no notes saying where its orbits come from"),
+                                (PLAIN.replace("0.0\n100.0", "0.0   observer: Home | my own\n100.0"), "other",
+                                 "its notes give no reference for my own")]:
+            with self.subTest(kind=kind):
+                found = datos.parse_datos(text)
+                self.assertEqual(found.observer_kind(), kind)
+                self.assertEqual(found.references()[1][0], None)
+                self.assertTrue(found.references()[1][1].startswith(why), found.references()[1][1])
 
     def test_the_shipped_example_is_what_the_generator_writes_with_the_elements_as_given(self):
         # The command in examples/ceres-mpc/SOURCE.md with --as-given, and with a step of a day said in any

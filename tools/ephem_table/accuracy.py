@@ -127,6 +127,22 @@ def largest(values: Array) -> Tuple[int, float]:
     return k, float(values[k])
 
 
+def arcsec_text(value: float) -> str:
+    """An angle in arcsec rounded up, to a thousandth below 10, a tenth below 1000, whole above."""
+    for below, digits in ((10.0, 3), (1000.0, 1)):
+        if value < below:
+            scale = 10 ** digits
+            return f"{math.ceil(value * scale) / scale:.{digits}f} arcsec"
+    return f"{math.ceil(value):,} arcsec"
+
+
+def km_text(value: float) -> str:
+    """A distance in km rounded up, to a tenth below 100, whole above."""
+    if value < 100.0:
+        return f"{math.ceil(value * 10.0) / 10.0:.1f} km"
+    return f"{math.ceil(value):,} km"
+
+
 def summary_lines(table: Table, errors: Optional[ModelErrors], why: str) -> List[str]:
     """What `info` says of the model error: the largest and its date, split into observer and target,
     what the reference is and what it is good for; or why there is none."""
@@ -138,14 +154,14 @@ def summary_lines(table: Table, errors: Optional[ModelErrors], why: str) -> List
         return ["model error: none, no row has a place on the sky"]
     lines = [f"model error: the rows against {reference_name(errors.target_reference)} seen from "
              f"{reference_name(errors.observer_reference)}",
-             f"  largest {worst:.3g} arcsec on {calendar_date(table[k].jd_tdb)} TDB (there the observer's part "
-             f"{errors.observer_arcsec[k]:.3g} and the target's {errors.target_arcsec[k]:.3g})"]
+             f"  largest {arcsec_text(worst)} on {calendar_date(table[k].jd_tdb)} TDB (there the observer's part "
+             f"{arcsec_text(errors.observer_arcsec[k])} and the target's {arcsec_text(errors.target_arcsec[k])})"]
     ko, observer_worst = largest(errors.observer_arcsec)
     kt, target_worst = largest(errors.target_arcsec)
     kk, km = largest(errors.observer_km)
-    lines.append(f"  observer: at most {observer_worst:.3g} arcsec on {calendar_date(table[ko].jd_tdb)} TDB, "
-                 f"{km:,.0f} km from its reference at most")
-    lines.append(f"  target: at most {target_worst:.3g} arcsec on {calendar_date(table[kt].jd_tdb)} TDB")
+    lines.append(f"  observer: at most {arcsec_text(observer_worst)} on {calendar_date(table[ko].jd_tdb)} TDB, "
+                 f"{km_text(km)} from its reference at most")
+    lines.append(f"  target: at most {arcsec_text(target_worst)} on {calendar_date(table[kt].jd_tdb)} TDB")
     lines.append(f"  the references themselves: {good_for(errors.target_reference)}; "
                  f"{good_for(errors.observer_reference)}")
     return lines

@@ -62,9 +62,10 @@ DATOS_DESCRIPTION = """\
 Writes DATOS.DAT, the input of ephem: the target's orbit, the observer's orbit, the start time and
 the number of rows (one a day, or one a --step). TARGET is one of:
 
-  a planet's name     mercury venus mars jupiter saturn uranus neptune pluto (or emb, the Earth-Moon
-                      barycentre): the table of approximate planetary elements (E. M. Standish, JPL,
-                      valid 1800-2050) at the start date
+  a planet's name     mercury venus mars jupiter saturn uranus neptune pluto, emb (the Earth-Moon
+                      barycentre; earth is the barycentre too, and says so) or geocentre (the Earth's
+                      centre): fitted to ERFA (below); with --as-given, the table of approximate
+                      planetary elements (E. M. Standish, JPL, valid 1800-2050) at the start date
   an MPC file         a file holding a minor planet's line of MPCORB.DAT, or a comet's line of the
                       Minor Planet Center's comet format (CometEls.txt), compressed by gzip or not
                       (MPCORB.DAT.gz); - is standard input, /dev/fd/N an open file. In a file of many
@@ -87,12 +88,24 @@ orbit around the Sun:
   w, om, M                  from -360 to 360 degrees: one turn either way holds every orbit and place
   m                         from 0 to 1 solar mass
 
-The observer is the Earth-Moon barycentre from the planetary table at the start date, unless
---observer gives another source in the same forms (its words end at the next option or at the first
-word after it that is not an element). Target and observer must be different orbits.
+The observer is the Earth-Moon barycentre, unless --observer gives another source in the same forms
+(its words end at the next option or at the first word after it that is not an element); --observer
+geocentre is the Earth's centre. Target and observer must be different orbits.
 
-Warned about: rows more than 2 years from the epoch of elements (the planets' pulls move a two-body
-orbit by arcminutes within 2 years, more beyond), a planet's rows past 2050, where its table ends.
+The orbits are fitted: ephem is given not the elements as the sources give them but the two-body
+orbits that stay closest to where the bodies are over the table's dates, the planets and the Earth as
+ERFA computes them (plan94; epv00 and moon98), a minor planet or comet as its elements move under the
+planets' pulls (an integration from their epoch). `csv` then says of every row how far it is from that
+reference (model_error_arcsec), and --as-given gives ephem the elements as they are. The fit depends on
+the first and last dates alone, never on the step; DATOS.DAT's notes say what each orbit was fitted to.
+Where there is no reference (dates outside plan94's 1000-3000 or epv00's 1900-2100, Pluto), or a path
+no ellipse follows (a fly-by bent by the Earth's pull), the elements are used as given, with a warning.
+
+Warned about: a target within 0.01 AU of the Earth (the barycentre or the Earth's centre), with the
+angles the barycentre's offset from the Earth's centre and a place on the Earth's surface move it by at
+the closest approach; for elements used as given, rows more than 2 years from the epoch of elements
+(the planets' pulls move a two-body orbit by arcminutes within 2 years, more beyond) and a planet's rows
+past 2050, where its table ends.
 
 --step 10m (1h, 0.5d, 7d: from one minute to 100 days) gives rows at that step, exactly, by the
 two-body problem's own scaling: every time multiplied by s (the rows a day), counted from the start,
@@ -109,6 +122,7 @@ of a comet's line, a planet's name).
 DATOS_EPILOG = """\
 examples:
   ephem-table datos mars --start 2026-01-01 --rows 365
+  ephem-table datos mars --start 2026-01-01 --rows 365 --as-given
   ephem-table datos MPCORB.DAT.gz --pick ceres --start 2026-12-01 --rows 31
   ephem-table datos q=0.976 e=0.9056 i=162.49 om=235.27 w=172.50 T=1998-02-28.0977 --start 1998-01-01 \\
       --rows 90 --observer "a=1.0000025 e=0.0167121 i=0.00024 om=0 w=102.9312 M=-2.4541 epoch=1998-01-01"
@@ -478,8 +492,14 @@ def parser() -> argparse.ArgumentParser:
                             description="Writes the table as CSV to standard output: a comment line "
                                         "stating the frame and time scales, a header row, one record "
                                         "a row, its date in TDB and in UTC (empty before 1960, when "
-                                        "there was no UTC), the visual magnitude last (v_mag, empty "
-                                        "where there is none; the comment line says why). Rows holding "
+                                        "there was no UTC), the visual magnitude (v_mag, empty "
+                                        "where there is none; the comment line says why), and last the "
+                                        "model error: the angle between the row's place and that of "
+                                        "the reference the orbits were fitted to, at the row's time "
+                                        "(model_error_arcsec), and the observer's distance from its "
+                                        "reference (observer_error_km), both rounded up, empty where "
+                                        "there is no reference (the comment line names the references "
+                                        "and what they are good for, or says why). Rows holding "
                                         "NAN are written and warned about on standard error.")
     c.add_argument("table", nargs="?", default="ZEPO.DAT", help=table_help)
     c.add_argument("--datos", metavar="FILE", help=datos_help)
@@ -488,7 +508,8 @@ def parser() -> argparse.ArgumentParser:
     g = commands.add_parser("plot", help="draw the sky track, distances, illumination and events",
                             description="Draws the track on the sky (around the pole when it goes "
                                         "beyond 60 degrees of declination), the distances r and "
-                                        "Delta, the elongation, phase angle and illuminated fraction "
+                                        "Delta, the model error of each row where it is known (as csv gives it), the "
+                                        "elongation, phase angle and illuminated fraction "
                                         "against the date (TDB), and marks and lists the events: "
                                         "oppositions, conjunctions, greatest elongations, closest "
                                         "approaches, stationary points in right ascension.")
@@ -505,7 +526,9 @@ def parser() -> argparse.ArgumentParser:
     i = commands.add_parser("info", help="rows, span, NAN rows and events of a table",
                             description="Prints the number of rows, the span in dates (TDB, and UTC "
                                         "from 1960), the rows holding NAN with their likely causes, the "
-                                        "visual magnitude's formula and brightest row, and the events "
+                                        "visual magnitude's formula and brightest row, the model "
+                                        "error (the largest, its date, the observer's and the target's "
+                                        "parts, and what the references are good for), and the events "
                                         "(TDB): oppositions and conjunctions (by the longitudes of the "
                                         "body and the Sun), greatest elongations east or west, perihelia "
                                         "and aphelia, closest approaches, stationary points in right "
@@ -542,7 +565,7 @@ def add_source_arguments(p: argparse.ArgumentParser, target_help: str) -> None:
                         f"through csv, plot and info (the STEP section of ephem-table(1))")
     p.add_argument("--observer", nargs="+", default=["emb"], metavar="SOURCE",
                    help="the observer's orbit, in the forms of TARGET (default: emb, the Earth-Moon "
-                        "barycentre from the planetary table at the start date)")
+                        "barycentre; geocentre is the Earth's centre)")
     p.add_argument("--as-given", action="store_true",
                    help="give ephem the elements as the sources give them (a planet's and the observer's from the "
                         "planetary table at the start date), as ephem-table did before it fitted them, instead of "

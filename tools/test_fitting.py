@@ -257,7 +257,8 @@ class FallbackTest(unittest.TestCase):
         observer, the model error line of info)."""
         for args, status, said, fitted, line in cases:
             with self.subTest(args=" ".join(args)), tempfile.TemporaryDirectory() as tmp:
-                done = run_tool("run", *args, "--rows", "10", "--dir", tmp, path=str(pathlib.Path(EPHEM).resolve().parent))
+                done = run_tool("run", *args, "--rows", "10", "--dir", tmp,
+                                path=str(pathlib.Path(EPHEM).resolve().parent))
                 self.assertEqual(done.returncode, status, done.stderr)
                 self.assertIn(said, done.stderr)
                 if status:

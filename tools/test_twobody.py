@@ -19,7 +19,8 @@ class TwoBodyTest(unittest.TestCase):
         ts = load.timescale(builtin=True)
         cases = [
             Orbit(a=2.7666, e=0.0786, i=10.587, w=73.532, om=80.266, M=334.33, epoch=2459800.5),
-            Orbit(a=1.0, e=1e-9, i=0.0, w=0.0, om=0.0, M=10.0, epoch=2451545.0, m=3e-6),  # nearly a circle, in the ecliptic
+            # Nearly a circle, in the ecliptic.
+            Orbit(a=1.0, e=1e-9, i=0.0, w=0.0, om=0.0, M=10.0, epoch=2451545.0, m=3e-6),
             Orbit(a=10.338, e=0.9056, i=162.49, w=172.5, om=235.27, M=0.0, epoch=2450872.6),  # retrograde, e 0.9
             Orbit(a=1.0000038, e=0.0167, i=-0.0029, w=103.0, om=0.0, M=-145.85, epoch=2459800.5, m=1.45e-5),
             Orbit(a=200.0, e=0.995, i=89.0, w=10.0, om=300.0, M=0.001, epoch=2460000.5),  # near a parabola

@@ -172,10 +172,10 @@ def csv_note(errors: Optional[ModelErrors], why: str) -> str:
     from .tracks import good_for
     if errors is None:
         return f"model_error_arcsec and observer_error_km: empty: {why.replace(',', '')}"
-    return (f"model_error_arcsec: the angle between the row's place and that of {reference_name(errors.target_reference)} "
-            f"seen from {reference_name(errors.observer_reference)} at the row's time; observer_error_km: the "
-            f"observer's distance from its reference; the references themselves: {good_for(errors.target_reference)}"
-            f" and {good_for(errors.observer_reference)}")
+    return (f"model_error_arcsec: the angle between the row's place and that of "
+            f"{reference_name(errors.target_reference)} seen from {reference_name(errors.observer_reference)} at "
+            f"the row's time; observer_error_km: the observer's distance from its reference; the references "
+            f"themselves: {good_for(errors.target_reference)} and {good_for(errors.observer_reference)}")
 
 
 # The close approach -----------------------------------------------------------------------------------

@@ -338,7 +338,8 @@ def run_plot(args: argparse.Namespace) -> None:
     table, found, why = load_table(args.table, args.datos)
     if not len(table):
         raise DataError(f"{args.table}: the table has no rows to plot")
-    draw(args.table, table, args.output, args.title, warn_nan(table), found, accuracy.model_errors(table, found, why)[0])
+    draw(args.table, table, args.output, args.title, warn_nan(table), found,
+         accuracy.model_errors(table, found, why)[0])
 
 
 def draw(table_path: str, table: Table, output: str, title: Optional[str], summary: NanSummary,
@@ -508,7 +509,8 @@ def parser() -> argparse.ArgumentParser:
     g = commands.add_parser("plot", help="draw the sky track, distances, illumination and events",
                             description="Draws the track on the sky (around the pole when it goes "
                                         "beyond 60 degrees of declination), the distances r and "
-                                        "Delta, the model error of each row where it is known (as csv gives it), the "
+                                        "Delta, the model error of each row where it is known (as "
+                                        "csv gives it), the "
                                         "elongation, phase angle and illuminated fraction "
                                         "against the date (TDB), and marks and lists the events: "
                                         "oppositions, conjunctions, greatest elongations, closest "

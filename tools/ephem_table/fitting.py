@@ -244,8 +244,8 @@ def fit_table(target: Orbit, observer: Orbit, first: float, last: float, warn: W
         better, fit, given = beats_as_given(bodies[0], bodies[1], x_target, x_observer, times, epoch)
         if not better:
             warn(f"warning: {label}: no two-body orbit follows its path over these dates (the closest one is "
-                 f"{math.degrees(fit):.3g} deg from it at worst): its elements are used as given ({math.degrees(given):.3g} "
-                 f"deg at worst; model_error_arcsec tells each row)")
+                 f"{math.degrees(fit):.3g} deg from it at worst): its elements are used as given "
+                 f"({math.degrees(given):.3g} deg at worst; model_error_arcsec tells each row)")
             x_target = numpy_empty()
     return (fitted(bodies[0], x_target, epoch, first, last, label, warn),
             fitted(bodies[1], x_observer, epoch, first, last, "the observer", warn))

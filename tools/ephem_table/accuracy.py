@@ -19,6 +19,7 @@ from typing import Any, List, NamedTuple, Optional, Tuple
 from .dates import calendar_date
 from .datos import Datos
 from .elements import AU_KM, BARYCENTRE, GEOCENTRE, PLANET, Orbit, Reference
+from .kepler import Orbiter
 from .row import Table
 
 Array = Any  # numpy.ndarray
@@ -30,6 +31,8 @@ EARTH_RADIUS_KM = 6378.1
 # The largest distance between the Earth's centre and the Earth-Moon barycentre (the Moon at its farthest,
 # 406,700 km, times its share of the mass, 0.01215).
 LARGEST_OFFSET_KM = 4942.0
+# The rows whose model errors are computed at once: a bound on the memory a table of millions of rows takes.
+BLOCK = 1 << 16
 # The times at which the closest approach is first looked for, at most.
 CLOSEST_SAMPLES = 200_000
 
@@ -87,29 +90,33 @@ def model_errors(table: Table, found: Optional[Datos], why: str) -> Tuple[Option
     if not usable.any():
         return None, "no row has a finite time"
     first, last = float(times[usable].min()), float(times[usable].max())
+    real = found.real()
     try:
+        Orbiter(real.target), Orbiter(real.observer)
         target_track = track_of(target_reference, first, last)
         observer_track = track_of(observer_reference, first, last)
     except Unavailable as error:
         return None, str(error)
-    at = numpy.where(usable, times, first)
-    real = found.real()
-    try:
-        target, observer = positions(real.target, at), positions(real.observer, at)
-    except (ValueError, ZeroDivisionError):
-        return None, "the orbits of DATOS.DAT are no ellipses"
-    target_ref, observer_ref = target_track.positions(at), observer_track.positions(at)
+    except ValueError:
+        return None, "the orbits of DATOS.DAT are no ellipses that the two-body model moves"
     ra = numpy.radians(15.0 * numpy.asarray(table.column("ra_hours")))
     dec = numpy.radians(numpy.asarray(table.column("dec_deg")))
-    row = ecliptic_of(numpy.stack([numpy.cos(dec) * numpy.cos(ra), numpy.cos(dec) * numpy.sin(ra), numpy.sin(dec)],
-                                  axis=-1))
     placed = usable & numpy.isfinite(ra) & numpy.isfinite(dec)
-    nan = numpy.full(len(at), numpy.nan)
-    total = numpy.where(placed, angles_arcsec(row, target_ref - observer_ref), nan)
-    observer_part = numpy.where(usable, angles_arcsec(target_ref - observer_ref, target_ref - observer), nan)
-    target_part = numpy.where(usable, angles_arcsec(target_ref - observer, target - observer), nan)
-    km = numpy.where(usable, numpy.linalg.norm(observer - observer_ref, axis=1) * AU_KM, nan)
-    return ModelErrors(total, observer_part, target_part, km, target_reference, observer_reference), ""
+    parts = numpy.full((4, len(times)), numpy.nan)
+    with numpy.errstate(all="ignore"):
+        for low in range(0, len(times), BLOCK):
+            rows = slice(low, low + BLOCK)
+            at = numpy.where(usable[rows], times[rows], first)
+            target, observer = positions(real.target, at), positions(real.observer, at)
+            target_ref, observer_ref = target_track.positions(at), observer_track.positions(at)
+            row = ecliptic_of(numpy.stack([numpy.cos(dec[rows]) * numpy.cos(ra[rows]),
+                                           numpy.cos(dec[rows]) * numpy.sin(ra[rows]), numpy.sin(dec[rows])], axis=-1))
+            parts[0, rows] = numpy.where(placed[rows], angles_arcsec(row, target_ref - observer_ref), numpy.nan)
+            parts[1, rows] = angles_arcsec(target_ref - observer_ref, target_ref - observer)
+            parts[2, rows] = angles_arcsec(target_ref - observer, target - observer)
+            parts[3, rows] = numpy.linalg.norm(observer - observer_ref, axis=1) * AU_KM
+    parts[1:, ~usable] = numpy.nan
+    return ModelErrors(parts[0], parts[1], parts[2], parts[3], target_reference, observer_reference), ""
 
 
 def module_exists(name: str) -> bool:

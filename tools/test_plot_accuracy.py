@@ -41,8 +41,8 @@ class ModelErrorPanelTest(unittest.TestCase):
                 draw_model_error(axis, x, errors(*parts), lambda a, b: (a, b))
                 self.assertEqual(axis.get_yscale(), scale)
                 self.assertEqual([line.get_label() for line in axis.get_lines()], labels)
-                self.assertEqual(axis.get_title(), "model error: each row against ERFA plan94 Mars seen from ERFA "
-                                                   "epv00 and moon98 (the Earth-Moon barycentre)")
+                self.assertEqual(axis.get_title(), "model error: each row against ERFA's Mars seen from ERFA's "
+                                                   "Earth-Moon barycentre")
                 if scale == "linear":
                     self.assertEqual(axis.get_ylim()[0], 0.0)
 

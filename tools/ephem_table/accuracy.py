@@ -63,7 +63,8 @@ def reference_name(reference: Reference) -> str:
         return "ERFA epv00 (the Earth's centre)"
     if reference.kind == BARYCENTRE:
         return "ERFA epv00 and moon98 (the Earth-Moon barycentre)"
-    return f"the integration of its elements of JD {reference.elements[6]!r} with the planets' pulls"
+    epoch = reference.elements[6]
+    return f"the integration of its elements of {calendar_date(epoch)[:16] or f'JD {epoch!r}'} with the planets' pulls"
 
 
 def model_errors(table: Table, found: Optional[Datos], why: str) -> Tuple[Optional[ModelErrors], str]:

@@ -7,12 +7,21 @@ panel where it likes, with its time axis shared with the others.
 
 from typing import Any, Callable, Tuple
 
-from .accuracy import ModelErrors, reference_name
+from .accuracy import ModelErrors
+from .elements import BARYCENTRE, GEOCENTRE, PLANET, Reference
 
 Array = Any  # numpy.ndarray
 
 # Values spanning more than this factor are drawn on a logarithmic scale.
 WIDE_ERRORS = 30.0
+
+
+def short_name(reference: Reference) -> str:
+    """The reference in a word or two, for a title that fits the panel (info and the CSV name it whole)."""
+    if reference.kind == PLANET:
+        return f"ERFA's {reference.planet}"
+    return {GEOCENTRE: "ERFA's Earth", BARYCENTRE: "ERFA's Earth-Moon barycentre"}.get(reference.kind,
+                                                                                      "the integration")
 
 
 def draw_model_error(axis: Any, x: Array, errors: ModelErrors,
@@ -35,7 +44,7 @@ def draw_model_error(axis: Any, x: Array, errors: ModelErrors,
     else:
         axis.set_ylim(bottom=0.0)
     axis.set_ylabel("arcsec")
-    axis.set_title(f"model error: each row against {reference_name(errors.target_reference)} seen from "
-                   f"{reference_name(errors.observer_reference)}", fontsize=9)
+    axis.set_title(f"model error: each row against {short_name(errors.target_reference)} seen from "
+                   f"{short_name(errors.observer_reference)}", fontsize=10)
     axis.grid(True, alpha=0.3)
     axis.legend(loc="best", fontsize=7)

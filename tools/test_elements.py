@@ -3,7 +3,6 @@ refusals, the physical bounds and the warnings, through the command as users run
 
 import gzip
 import io
-import itertools
 import os
 import pathlib
 import tempfile
@@ -178,7 +177,6 @@ class RefusalTest(unittest.TestCase):
                 self.assertTrue(pathlib.Path(tmp, "DATOS.DAT").exists())
 
     def test_orbits_as_given_far_from_their_epoch_or_the_planetary_table_are_written_with_a_warning(self):
-        # Fitted (without --as-given), the same orbits follow the integration and ERFA, and nothing is said.
         def comet(e, perihelion):
             return ["q=0.98", f"e={e}", "i=162", "om=235", "w=172", f"T={perihelion}"]
         cases = [
@@ -196,14 +194,17 @@ class RefusalTest(unittest.TestCase):
                                                                 "planetary table's span (1800-2050)"),
             (["mars", "--start", "2050-12-31", "--rows", "2"], "EM-Bary: the rows run to 2051-01-01"),
         ]
-        for (args, warning), as_given in itertools.product(cases, (True, False)):
+        # Fitted, the same orbits follow the integration and ERFA: the comet 18 years from its epoch and Mars
+        # past 2050 need no warning.
+        fitted = [(cases[3][0], ""), (cases[5][0], "")]
+        for args, warning, as_given in [(*case, True) for case in cases] + [(*case, False) for case in fitted]:
             with self.subTest(args=" ".join(args), as_given=as_given), tempfile.TemporaryDirectory() as tmp:
                 # The last --start and --rows given are taken.
                 done = run_tool("datos", "--start", "1998-01-01", "--rows", "5", *args,
                                 *(["--as-given"] if as_given else []), cwd=tmp)
                 self.assertEqual(done.returncode, 0, done.stderr)
                 self.assertTrue(pathlib.Path(tmp, "DATOS.DAT").exists())
-                if warning and as_given:
+                if warning:
                     self.assertIn(warning, done.stderr)
                 else:
                     self.assertEqual(done.stderr, "")

@@ -289,8 +289,8 @@ class FallbackTest(unittest.TestCase):
         self.expect([
             (("mars", "--observer", "geocentre", "--start", "1850-01-01"), 0,
              "warning: the observer (Earth): the Earth's centre is fitted to ERFA's epv00, and the dates run outside "
-             "ERFA's epv00 span, 1900-2100: the observer is the Earth-Moon barycentre of the planetary table "
-             "instead", (True, False), "model error: none, the dates run outside ERFA's epv00 span, 1900-2100"),
+             "ERFA's epv00 span, 1900-2100: the Earth-Moon barycentre of the planetary table stands in for it",
+             (True, False), "model error: none, the dates run outside ERFA's epv00 span, 1900-2100"),
             (("earth", "--observer", "venus", "--start", "2026-01-01"), 0,
              "note: the target, earth, is the Earth-Moon barycentre (emb), as it has always been here; geocentre is "
              "the Earth's centre", (True, True), "model error: the rows against ERFA epv00 and moon98 (the Earth-Moon "

@@ -191,8 +191,8 @@ def csv_note(errors: Optional[ModelErrors], why: str) -> str:
 def observer_kind(observer: Orbit) -> str:
     """GEOCENTRE, BARYCENTRE, or "" for another observer."""
     from .fitting import reference_for
-    reference = observer.fit.reference if observer.fit is not None else reference_for(observer)[0]
-    if reference is not None and reference.kind in (GEOCENTRE, BARYCENTRE):
+    reference = observer.fit.reference if observer.fit is not None else reference_for(observer)
+    if reference.kind in (GEOCENTRE, BARYCENTRE):
         return reference.kind
     return ""
 

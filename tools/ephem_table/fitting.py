@@ -68,15 +68,15 @@ class Body:
         self.distance = numpy.linalg.norm(self.path, axis=1)[:, None]
 
 
-def reference_for(orbit: Orbit) -> Tuple[Optional[Reference], str]:
-    """The path a source's orbit is fitted to, or None and why."""
+def reference_for(orbit: Orbit) -> Reference:
+    """The path a source's orbit is fitted to (tracks.track_of says whether there is one over the dates)."""
     if orbit.source.startswith(PLANET_TABLE_SOURCE):
         if orbit.name == "EM-Bary":
-            return Reference(BARYCENTRE), ""
-        return Reference(PLANET, planet=orbit.name), ""
+            return Reference(BARYCENTRE)
+        return Reference(PLANET, planet=orbit.name)
     if orbit.source == GEOCENTRE_SOURCE:
-        return Reference(GEOCENTRE), ""
-    return Reference(INTEGRATION, elements=orbit.values()), ""
+        return Reference(GEOCENTRE)
+    return Reference(INTEGRATION, elements=orbit.values())
 
 
 def sample_times(first: float, last: float) -> Array:
@@ -197,7 +197,7 @@ def fitted(body: Body, x: Optional[Array], epoch: float, first: float, last: flo
     try:
         found = elements.check_orbit(orbit_of(x, epoch), what)
     except (ValueError, ElementsError) as error:
-        warn(f"{what}: the fit gives no orbit ephem can take ({error}): its elements are used as given")
+        warn(f"warning: {what}: the fit gives no orbit ephem can take ({error}): its elements are used as given")
         return body.orbit
     return dataclasses.replace(body.orbit, a=found.a, e=found.e, i=found.i, w=found.w, om=found.om, M=found.M,
                                epoch=found.epoch, m=found.m, fit=Fit(body.reference, first, last))
@@ -206,15 +206,14 @@ def fitted(body: Body, x: Optional[Array], epoch: float, first: float, last: flo
 def body_of(orbit: Orbit, what: str, times: Array, first: float, last: float, warn: Warn) -> Body:
     """The body with its reference's track over the dates, or without one (and why said)."""
     from .tracks import Unavailable, track_of
-    reference, why = reference_for(orbit)
-    if reference is not None:
-        try:
-            return Body(orbit, reference, track_of(reference, first, last), times)
-        except Unavailable as error:
-            why = str(error)
+    reference = reference_for(orbit)
+    try:
+        return Body(orbit, reference, track_of(reference, first, last), times)
+    except Unavailable as error:
+        why = str(error)
     if orbit.source == GEOCENTRE_SOURCE:
-        warn(f"{what}: the Earth's centre is fitted to ERFA's epv00, and {why}: the observer is the Earth-Moon "
-             f"barycentre of the planetary table instead")
+        warn(f"{what}: the Earth's centre is fitted to ERFA's epv00, and {why}: the Earth-Moon barycentre of the "
+             f"planetary table stands in for it")
         orbit = elements.planet_orbit("emb", orbit.epoch)
     else:
         warn(f"{what}: {why}: its elements are used as given")

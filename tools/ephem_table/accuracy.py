@@ -98,8 +98,8 @@ def model_errors(table: Table, found: Optional[Datos], why: str) -> Tuple[Option
         observer_track = track_of(observer_reference, first, last)
     except Unavailable as error:
         return None, str(error)
-    except ValueError:
-        return None, "the orbits of DATOS.DAT are no ellipses that the two-body model moves"
+    except ValueError as error:
+        return None, f"the orbits of DATOS.DAT are no ellipses that the two-body model moves, or {error}"
     ra = numpy.radians(15.0 * numpy.asarray(table.column("ra_hours")))
     dec = numpy.radians(numpy.asarray(table.column("dec_deg")))
     placed = usable & numpy.isfinite(ra) & numpy.isfinite(dec)

@@ -193,14 +193,19 @@ def fitted(body: Body, x: Optional[Array], epoch: float, first: float, last: flo
            warn: Warn) -> Orbit:
     """The body's fitted orbit, or its orbit as given when the fit is no orbit ephem can take."""
     if x is None or not len(x) or body.reference is None:
-        return body.orbit
+        return given(body.orbit)
     try:
         found = elements.check_orbit(orbit_of(x, epoch), what)
     except (ValueError, ElementsError) as error:
         warn(f"warning: {what}: the fit gives no orbit ephem can take ({error}): its elements are used as given")
-        return body.orbit
+        return given(body.orbit)
     return dataclasses.replace(body.orbit, a=found.a, e=found.e, i=found.i, w=found.w, om=found.om, M=found.M,
                                epoch=found.epoch, m=found.m, fit=Fit(body.reference, first, last))
+
+
+def given(orbit: Orbit) -> Orbit:
+    """An orbit as given; the Earth's centre, which has no elements to give, is the table's barycentre."""
+    return elements.planet_orbit("emb", orbit.epoch) if orbit.source == GEOCENTRE_SOURCE else orbit
 
 
 def body_of(orbit: Orbit, what: str, times: Array, first: float, last: float, warn: Warn) -> Body:
@@ -211,10 +216,12 @@ def body_of(orbit: Orbit, what: str, times: Array, first: float, last: float, wa
         return Body(orbit, reference, track_of(reference, first, last), times)
     except Unavailable as error:
         why = str(error)
+    except ValueError as error:  # an integration that fails (a step too small for the path)
+        why = str(error)
     if orbit.source == GEOCENTRE_SOURCE:
         warn(f"{what}: the Earth's centre is fitted to ERFA's epv00, and {why}: the Earth-Moon barycentre of the "
              f"planetary table stands in for it")
-        orbit = elements.planet_orbit("emb", orbit.epoch)
+        orbit = given(orbit)
     else:
         warn(f"{what}: {why}: its elements are used as given")
     return Body(orbit, None, None, times)
@@ -227,9 +234,7 @@ def fit_table(target: Orbit, observer: Orbit, first: float, last: float, warn: W
     if missing:
         warn(f"warning: fitting the orbits needs python3-{' and python3-'.join(missing)}: the elements are used "
              f"as given")
-        if observer.source == GEOCENTRE_SOURCE:
-            observer = elements.planet_orbit("emb", observer.epoch)
-        return target, observer
+        return given(target), given(observer)
     times = sample_times(first, last)
     epoch = (first + last) / 2.0
     label = target.name or "the target"
@@ -238,13 +243,17 @@ def fit_table(target: Orbit, observer: Orbit, first: float, last: float, warn: W
                                   last, warn)]
     if bodies[0].track is None and bodies[1].track is None:
         return bodies[0].orbit, bodies[1].orbit
-    x_target, x_observer = fit_pair(bodies[0], bodies[1], times, epoch)
+    try:
+        x_target, x_observer = fit_pair(bodies[0], bodies[1], times, epoch)
+    except (ValueError, ArithmeticError) as error:  # numpy's LinAlgError is a ValueError
+        warn(f"warning: the fit failed ({error}): the elements are used as given")
+        return given(bodies[0].orbit), given(bodies[1].orbit)
     if len(x_target):
-        better, fit, given = beats_as_given(bodies[0], bodies[1], x_target, x_observer, times, epoch)
+        better, fit_worst, given_worst = beats_as_given(bodies[0], bodies[1], x_target, x_observer, times, epoch)
         if not better:
             warn(f"warning: {label}: no two-body orbit follows its path over these dates (the closest one is "
-                 f"{math.degrees(fit):.3g} deg from it at worst): its elements are used as given "
-                 f"({math.degrees(given):.3g} deg at worst; model_error_arcsec tells each row)")
+                 f"{math.degrees(fit_worst):.3g} deg from it at worst): its elements are used as given "
+                 f"({math.degrees(given_worst):.3g} deg at worst; model_error_arcsec tells each row)")
             x_target = numpy_empty()
     return (fitted(bodies[0], x_target, epoch, first, last, label, warn),
             fitted(bodies[1], x_observer, epoch, first, last, "the observer", warn))

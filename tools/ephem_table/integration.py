@@ -15,7 +15,7 @@ control and a dense output of order 7): the force is smooth, the path takes tens
 through a close approach to the Earth), and the interpolant between steps is as accurate as the steps,
 which the fit and the rows, at times of their own, need. Tolerances RTOL 1e-11 and ATOL 1e-13 (AU,
 AU/day): an integration ten times tighter moves Ceres over two years and an orbit of the Hilda group by at
-most 1e-9 AU (150 m), an Apophis-like orbit a year past its fly-by at 37,000 km by 1.3e-8 AU (2 km;
+most 1.1e-9 AU (160 m), an Apophis-like orbit a year past its fly-by at 37,000 km by 1.3e-8 AU (2 km;
 errors at the fly-by grow by its deflection, and epv00's own 11 km in the Earth's place move that path by
 far more). Tighter tolerances gain nothing: heliocentric positions are rounded to 1e-16 AU, a part in 1e12
 of the distance from the Earth at such a fly-by, and the steps there would shrink to that noise.
@@ -53,7 +53,7 @@ EARTH_AND_MOON_GM = EARTH_GM + MOON_GM
 
 
 # What the integration is good for, in words without a comma (the module's notes).
-GOOD_FOR = ("an integration with the planets' pulls (ERFA plan94 places; integrated to 1e-11: 150 m over two "
+GOOD_FOR = ("an integration with the planets' pulls (ERFA plan94 places; integrated to 1e-11: 160 m over two "
             "years; without the largest minor planets' pulls or relativity or a comet's outgassing)")
 
 

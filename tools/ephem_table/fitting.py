@@ -185,9 +185,9 @@ def beats_as_given(target: Body, observer: Body, x_target: Array, x_observer: Op
     from .twobody import positions
     seen_from = moved(x_observer, epoch, times) if x_observer is not None else observer.path
     wanted = target.path - observer.path
-    fit = largest_angle(moved(x_target, epoch, times), seen_from, wanted)
-    given = largest_angle(positions(target.orbit, times), seen_from, wanted)
-    return fit <= given, fit, given
+    fit_worst = largest_angle(moved(x_target, epoch, times), seen_from, wanted)
+    given_worst = largest_angle(positions(target.orbit, times), seen_from, wanted)
+    return fit_worst <= given_worst, fit_worst, given_worst
 
 
 def fitted(body: Body, x: Optional[Array], epoch: float, first: float, last: float, what: str,

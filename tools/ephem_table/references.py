@@ -8,10 +8,12 @@ to the same frame (ERFA's frame and the mean equator of J2000 differ by 0.02 arc
 dates, TDB (ERFA's functions take TT or TDB alike at this accuracy).
 
 ERFA's functions are numpy ufuncs: each is called once for every time wanted. epv00 is the costly one
-(about 60 microseconds a date), so that for a table of many rows the paths are computed on a grid of
-GRID_DAYS and interpolated between by the cubic that matches position and velocity at both ends; its
-error, h^4/384 times the fourth derivative of the path, is below 1e-11 AU (0.002 km) for every body here
-at a quarter of a day.
+(about 60 microseconds a date, plan94 under 1), so that for a table of rows closer together than a grid
+the paths are computed on the grid and interpolated between by a cubic spline through the positions
+(plan94's velocities are not the derivatives of its positions, so no interpolation leans on them). Its
+error, 5/384 h^4 times the fourth derivative of the path, is below 1e-11 AU (0.002 km) for every body
+here on grids of a quarter of a day for the Earth and the barycentre, a sixteenth for the planets
+(Mercury's path curves fastest), against positions computed at every time.
 """
 
 import math
@@ -47,7 +49,9 @@ PLAN94_ERRORS = {"Mercury": (7, 1, 500), "Venus": (7, 1, 1100), "Mars": (26, 1, 
 EPV00_ERROR_KM = 11.2
 MOON98_ERROR_KM = 31.7
 
-GRID_DAYS = 0.25
+# The grids: for the Earth's centre and the barycentre, and for the planets.
+EARTH_GRID_DAYS = 0.25
+PLANET_GRID_DAYS = 0.0625
 
 
 def ecliptic_of(vectors: Array) -> Array:
@@ -114,19 +118,20 @@ def erfa_states(reference: Reference, times: Array) -> States:
 
 
 def erfa_positions(reference: Reference, times: Array) -> Array:
-    """Positions at many times: computed at each, or, when the times are denser than GRID_DAYS, on a grid
-    of GRID_DAYS and interpolated (the module's notes)."""
+    """Positions at many times: computed at each, or, when the times are denser than the reference's grid,
+    on the grid and interpolated (the module's notes)."""
     t = numpy.asarray(times, dtype=float)
     if not len(t):
         return numpy.zeros((0, 3))
     first, last = float(t.min()), float(t.max())
-    count = math.ceil((last - first) / GRID_DAYS) + 1
-    if len(t) <= count + 1:
+    step = PLANET_GRID_DAYS if reference.kind == PLANET else EARTH_GRID_DAYS
+    # Three points beyond each end keep the spline's free ends away from the rows.
+    count = math.ceil((last - first) / step) + 7
+    if len(t) <= count:
         return erfa_states(reference, t)[0]
-    from scipy.interpolate import CubicHermiteSpline
-    grid = first + GRID_DAYS * numpy.arange(count + 1)
-    where, speed = erfa_states(reference, grid)
-    return CubicHermiteSpline(grid, where, speed, axis=0)(t)
+    from scipy.interpolate import CubicSpline
+    grid = first + step * (numpy.arange(count) - 3)
+    return CubicSpline(grid, erfa_states(reference, grid)[0], axis=0)(t)
 
 
 def years(low: float, high: float) -> str:

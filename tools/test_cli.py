@@ -31,12 +31,12 @@ class CommandsTest(TestCase):
         self.assertEqual(tuple(records[0]), csvout.CSV_HEADER + observing.RATE_COLUMNS)
         # UTC beside TDB: 64.184 s earlier in 2000 (TAI - UTC 32 s, TT - TAI 32.184 s). Rows of one time
         # have no rates of motion.
-        self.assertEqual(records[1][13:], [""] * 4)
-        self.assertEqual(records[1][:13], ["2451545.0", "2000-01-01 12:00:00", "2000-01-01 11:58:56", "22.0352961",
-                                      "22:02:07.07", "-13.1786492", "-13:10:43.1", "1.39115922", "1.84956441",
-                                      "47.6050457", "31.4665953", "0.926472324", ""])
-        self.assertEqual(records[2][:13], ["2451545.0", "2000-01-01 12:00:00", "2000-01-01 11:58:56", "NaN", "",
-                                           "NaN", "", "1.0", "0.0", "NaN", "NaN", "NaN", ""])
+        self.assertEqual(records[1][15:], [""] * 4)
+        self.assertEqual(records[1][:15], ["2451545.0", "2000-01-01 12:00:00", "2000-01-01 11:58:56", "22.0352961",
+                                           "22:02:07.07", "-13.1786492", "-13:10:43.1", "1.39115922", "1.84956441",
+                                           "47.6050457", "31.4665953", "0.926472324", "", "", ""])
+        self.assertEqual(records[2][:15], ["2451545.0", "2000-01-01 12:00:00", "2000-01-01 11:58:56", "NaN", "",
+                                           "NaN", "", "1.0", "0.0", "NaN", "NaN", "NaN", "", "", ""])
         self.assertEqual((records[3][3:5], records[3][9]), (["inf", ""], "-inf"))
         self.assertEqual(len(records), 4)
 

@@ -41,5 +41,15 @@ class SexagesimalTest(TestCase):
                 self.assertEqual(csvout.degrees_dms(degrees), text)
 
 
+class BoundTest(TestCase):
+    def test_bounds_are_rounded_up(self):
+        # The model error and the observer's error: never written below what they are.
+        cases = [(0.2571, 3, "0.258"), (0.257, 3, "0.257"), (0.0, 3, "0.000"), (1e-9, 3, "0.001"),
+                 (6490.01, 1, "6490.1"), (123456.0, 1, "123456.0"), (math.nan, 3, ""), (math.inf, 1, "")]
+        for value, digits, text in cases:
+            with self.subTest(value=value):
+                self.assertEqual(csvout.bound_text(value, digits), text)
+
+
 if __name__ == "__main__":
     unittest.main()

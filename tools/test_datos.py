@@ -1,12 +1,14 @@
 """Tests of DATOS.DAT: what the generator writes, and its reading in the forms ephem reads."""
 
+import dataclasses
 import pathlib
 import tempfile
 import unittest
 from typing import Any, List, Tuple
 
 from testing import CERES_LINE, COMET_LINE, EXAMPLES, TestCase, run_tool
-from ephem_table import datos, elements, mpc
+from ephem_table import datos, elements, mpc, step
+from ephem_table.elements import BARYCENTRE, GEOCENTRE, INTEGRATION, PLANET
 
 PLAIN = ("2.5 0.1 10.0 70.0 80.0 60.0 100.0 0.0\n"
          "1.0 0.0167 0.0 0.0 0.0 357.5 100.0 0.0\n"
@@ -77,7 +79,8 @@ class ReadDatosTest(TestCase):
         comet = COMET_LINE.read_text()
         cases: List[Tuple[List[str], str, Any]] = [
             # (TARGET, the end of the target's note, its parameters read back)
-            ([str(CERES_LINE)], "a e i w om M epoch m", None),
+            ([str(CERES_LINE)], "over JD 2459800.5 to 2459804.5 (2022-08-09 00:00:00 to 2022-08-13 00:00:00 TDB)",
+             None),
             (["minor.mpc"], "; magnitude: minor planet H=3.34 G=0.12", ("minor planet", 3.34, 0.12)),
             (["blank-g.mpc"], "; magnitude: minor planet H=10.5 G=0.15", ("minor planet", 10.5, 0.15)),
             (["comet.mpc"], "; magnitude: comet H=8.0 G=4.0", ("comet", 8.0, 4.0)),
@@ -105,12 +108,50 @@ class ReadDatosTest(TestCase):
                     self.assertEqual(found.target_name(), {"comet.mpc": "55P/Tempel-Tuttle", "jupiter": "Jupiter"}.get(
                         target[0], "" if "=" in target[0] else "(1) Ceres"))
 
-    def test_the_shipped_example_is_what_the_generator_writes(self):
-        # The command in examples/ceres-mpc/SOURCE.md, and with a step of a day said in any unit; the
-        # example's table is checked by the C++ tests.
+    def test_the_references_and_the_observer_said_by_the_notes(self):
+        with open(CERES_LINE, "rb") as stream:
+            ceres = mpc.mpc_orbit(stream, "ceres.mpc")
+        mars, emb = elements.planet_orbit("mars", 2459800.5), elements.planet_orbit("emb", 2459800.5)
+        geocentre = elements.geocentre_orbit(2459800.5)
+        plan94_mars, barycentre = elements.Reference(PLANET, planet="Mars"), elements.Reference(BARYCENTRE)
+        earth = elements.Reference(GEOCENTRE)
+        integrated = elements.Reference(INTEGRATION, elements=ceres.values())
+
+        def fitted(orbit, reference):
+            return dataclasses.replace(orbit, epoch=2459801.0, fit=elements.Fit(reference, 2459800.5, 2459801.5))
+        cases = [
+            # (target, observer, step: the references read back, the observer's kind)
+            (mars, emb, "1d", (plan94_mars, barycentre), "barycentre"),
+            (fitted(mars, plan94_mars), fitted(geocentre, earth), "1d", (plan94_mars, earth), "geocentre"),
+            (fitted(ceres, integrated), fitted(emb, barycentre), "1h", (integrated, barycentre), "barycentre"),
+            # As given, the elements of an MPC line are integrated from their own values, a scaled file's
+            # made real first.
+            (ceres, mars, "10m", (integrated, plan94_mars), "other"),
+        ]
+        for target, observer, every, references, kind in cases:
+            with self.subTest(target=target.name, observer=observer.name, step=every):
+                text = datos.datos_text(target, observer, 2459800.5, 3, step.parse_step(every))
+                found = datos.parse_datos(text)
+                self.assertEqual(tuple(r for r, _ in found.references()), references)
+                self.assertEqual(found.observer_kind(), kind)
+                self.assertEqual(found.fit_span(), (2459800.5, 2459801.5) if datos.FIT_NOTE in text else None)
+        # A file without the generator's notes, and one whose note names no reference.
+        for text, kind, why in [(PLAIN, "unknown", "DATOS.DAT has no notes saying where its orbits come from"),
+                                (PLAIN.replace("0.0\n100.0", "0.0   observer: Home | my own\n100.0"), "other",
+                                 "its notes give no reference for my own")]:
+            with self.subTest(kind=kind):
+                found = datos.parse_datos(text)
+                self.assertEqual(found.observer_kind(), kind)
+                self.assertEqual(found.references()[1][0], None)
+                self.assertTrue(found.references()[1][1].startswith(why), found.references()[1][1])
+
+    def test_the_shipped_example_is_what_the_generator_writes_with_the_elements_as_given(self):
+        # The command in examples/ceres-mpc/SOURCE.md with --as-given, and with a step of a day said in any
+        # unit; the example's table is checked by the C++ tests.
         for daily in ((), ("--step", "1d"), ("--step", "24h"), ("--step", "1440m")):
             with self.subTest(step=daily), tempfile.TemporaryDirectory() as tmp:
-                done = run_tool("datos", str(CERES_LINE), "--start", "2022-08-09", "--rows", "500", *daily, cwd=tmp)
+                done = run_tool("datos", str(CERES_LINE), "--start", "2022-08-09", "--rows", "500", *daily,
+                                "--as-given", cwd=tmp)
                 self.assertEqual(done.returncode, 0, done.stderr)
                 self.assertEqual(pathlib.Path(tmp, "DATOS.DAT").read_text(),
                                  (EXAMPLES / "ceres-mpc" / "DATOS.DAT").read_text())

@@ -69,15 +69,15 @@ def horizon_view(jd_tt, vectors, site):
         numpy.einsum("...ji,...j->...i", matrix, place)
 
 
-def table_vectors(rows):
-    """The geocentric vector of each row: the table's (from the barycentre) plus the Moon's share of the
-    Moon's geocentric vector."""
+def table_vectors(rows, geocentre=False):
+    """The geocentric vector of each row: the table's, from the geocentre as it is, from the barycentre
+    plus the Moon's share of the Moon's geocentric vector."""
     jd = column(rows, "julian_date_tdb")
     ra, dec = numpy.radians(15.0 * column(rows, "ra_hours")), numpy.radians(column(rows, "dec_degrees"))
     delta = column(rows, "observer_distance_au")
     seen = delta[:, None] * numpy.stack([numpy.cos(dec) * numpy.cos(ra), numpy.cos(dec) * numpy.sin(ra),
                                          numpy.sin(dec)], axis=1)
-    return jd, seen + MOON_SHARE * erfa.moon98(jd, 0.0)["p"]
+    return jd, seen if geocentre else seen + MOON_SHARE * erfa.moon98(jd, 0.0)["p"]
 
 
 def crossings(f, first, last, step=5.0 / 1440.0):
@@ -213,16 +213,22 @@ class SiteTest(TestCase):
 @unittest.skipUnless(EPHEM and HAVE_LIBRARIES, "needs the built ephem (EPHEM), python3-erfa and python3-scipy")
 class FlyByParallaxTest(TestCase):
     def test_the_topocentric_place_moves_by_the_parallax_within_an_arcsecond_and_a_thousandth(self):
-        """An Apophis-like fly-by at 10-minute rows from 45 N, 10 E: degrees of parallax near the encounter.
-        The parallax is the topocentric minus the geocentric place, whichever body the table is seen from."""
+        """An Apophis-like fly-by at 10-minute rows from 45 N, 10 E, seen from the geocentre and from the
+        barycentre: degrees of parallax near the encounter. The parallax is the topocentric minus the
+        geocentric place, whichever body the table is seen from."""
+        for observer in ("geocentre", "emb"):
+            with self.subTest(observer=observer):
+                self.expect_parallax(observer)
+
+    def expect_parallax(self, observer):
         with tempfile.TemporaryDirectory() as tmp:
             os.symlink(EPHEM, os.path.join(tmp, "ephem"))
             done = run_tool("run", "a=0.9224", "e=0.1911", "i=3.34", "w=126.4", "om=203.986", "M=252.5822",
                             "epoch=2029-04-13T21:46", "--start", "2029-04-13T12:00", "--rows", "121", "--step", "10m",
-                            "--site", "45,10", "--csv", "-", cwd=tmp, path=tmp)
+                            "--observer", observer, "--site", "45,10", "--csv", "-", cwd=tmp, path=tmp)
         self.assertEqual(done.returncode, 0, done.stderr)
         rows = rows_of(done.stdout)
-        jd, geocentric = table_vectors(rows)
+        jd, geocentric = table_vectors(rows, geocentre=observer == "geocentre")
         _, _, site = horizon_view(jd, geocentric, (45.0, 10.0, 0.0))
         topocentric = geocentric - site
         expected = numpy.degrees(angle(geocentric, topocentric)) * 3600.0

@@ -53,8 +53,8 @@ class RunTest(TestCase):
             (work / "ZEPO.DAT").write_text("a ZEPO.DAT of the user's\n")
             before = folder_state(work)
             launcher = prefix / "bin" / "ephem-table"
-            # The example's table: Ceres from its MPC line, 500 days from its epoch.
-            span = ("--start", "2022-08-09", "--rows", "500")
+            # The example's table: Ceres from its MPC line as given, 500 days from its epoch.
+            span = ("--start", "2022-08-09", "--rows", "500", "--as-given")
             done = run_installed(launcher, "run", str(CERES_LINE), *span, "--csv", "ceres.csv", "--plot", "ceres.png",
                                  cwd=work, temporary=temporary)
             # It says which files it wrote, on standard error as every note.

@@ -12,7 +12,7 @@ import os
 import sys
 from typing import List, NoReturn, Optional, TextIO, Tuple
 
-from . import __version__, datos, elements, magnitudes, mpc, planets
+from . import __version__, accuracy, datos, elements, fitting, magnitudes, mpc, planets
 from .dates import DATE_FORMS, DateError, date_or_jd, julian_date
 from .errors import DATA_STATUS, USAGE_STATUS, DataError, UsageError
 from .events import UNTOLD_WITHOUT_OBSERVER, event_line, find_events
@@ -65,9 +65,10 @@ DATOS_DESCRIPTION = """\
 Writes DATOS.DAT, the input of ephem: the target's orbit, the observer's orbit, the start time and
 the number of rows (one a day, or one a --step). TARGET is one of:
 
-  a planet's name     mercury venus mars jupiter saturn uranus neptune pluto (or emb, the Earth-Moon
-                      barycentre): the table of approximate planetary elements (E. M. Standish, JPL,
-                      valid 1800-2050) at the start date
+  a planet's name     mercury venus mars jupiter saturn uranus neptune pluto, emb (the Earth-Moon
+                      barycentre; earth is the barycentre too, and says so) or geocentre (the Earth's
+                      centre): fitted to ERFA (below); with --as-given, the table of approximate
+                      planetary elements (E. M. Standish, JPL, valid 1800-2050) at the start date
   an MPC file         a file holding a minor planet's line of MPCORB.DAT, or a comet's line of the
                       Minor Planet Center's comet format (CometEls.txt), compressed by gzip or not
                       (MPCORB.DAT.gz); - is standard input, /dev/fd/N an open file. In a file of many
@@ -90,12 +91,24 @@ orbit around the Sun:
   w, om, M                  from -360 to 360 degrees: one turn either way holds every orbit and place
   m                         from 0 to 1 solar mass
 
-The observer is the Earth-Moon barycentre from the planetary table at the start date, unless
---observer gives another source in the same forms (its words end at the next option or at the first
-word after it that is not an element). Target and observer must be different orbits.
+The observer is the Earth-Moon barycentre, unless --observer gives another source in the same forms
+(its words end at the next option or at the first word after it that is not an element); --observer
+geocentre is the Earth's centre. Target and observer must be different orbits.
 
-Warned about: rows more than 2 years from the epoch of elements (the planets' pulls move a two-body
-orbit by arcminutes within 2 years, more beyond), a planet's rows past 2050, where its table ends.
+The orbits are fitted: ephem is given not the elements as the sources give them but the two-body
+orbits that stay closest to where the bodies are over the table's dates, the planets and the Earth as
+ERFA computes them (plan94; epv00 and moon98), a minor planet or comet as its elements move under the
+planets' pulls (an integration from their epoch). `csv` then says of every row how far it is from that
+reference (model_error_arcsec), and --as-given gives ephem the elements as they are. The fit depends on
+the first and last dates alone, never on the step; DATOS.DAT's notes say what each orbit was fitted to.
+Where there is no reference (dates outside plan94's 1000-3000 or epv00's 1900-2100, Pluto), or a path
+no ellipse follows (a fly-by bent by the Earth's pull), the elements are used as given, with a warning.
+
+Warned about: a target within 0.01 AU of the Earth (the barycentre or the Earth's centre), with the
+angles the barycentre's offset from the Earth's centre and a place on the Earth's surface move it by at
+the closest approach; for elements used as given, rows more than 2 years from the epoch of elements
+(the planets' pulls move a two-body orbit by arcminutes within 2 years, more beyond) and a planet's rows
+past 2050, where its table ends.
 
 --step 10m (1h, 0.5d, 7d: from one minute to 100 days) gives rows at that step, exactly, by the
 two-body problem's own scaling: every time multiplied by s (the rows a day), counted from the start,
@@ -112,6 +125,7 @@ of a comet's line, a planet's name).
 DATOS_EPILOG = """\
 examples:
   ephem-table datos mars --start 2026-01-01 --rows 365
+  ephem-table datos mars --start 2026-01-01 --rows 365 --as-given
   ephem-table datos MPCORB.DAT.gz --pick ceres --start 2026-12-01 --rows 31
   ephem-table datos q=0.976 e=0.9056 i=162.49 om=235.27 w=172.50 T=1998-02-28.0977 --start 1998-01-01 \\
       --rows 90 --observer "a=1.0000025 e=0.0167121 i=0.00024 om=0 w=102.9312 M=-2.4541 epoch=1998-01-01"
@@ -154,6 +168,8 @@ def resolve_source(words: List[str], start: float, pick: Optional[str], what: st
     try:
         if all("=" in w for w in words):
             return elements.named_orbit(words)
+        if len(words) == 1 and words[0].lower() in elements.GEOCENTRE_NAMES:
+            return elements.geocentre_orbit(start)
         if len(words) == 1 and planets.find(words[0]) is not None:
             return elements.planet_orbit(words[0], start)
     except DataError as error:
@@ -213,8 +229,7 @@ def table_span(args: argparse.Namespace) -> Tuple[float, int, Step]:
 
 def source_orbits(args: argparse.Namespace, start: float, rows: int,
                   every: Step = DAILY) -> Tuple[elements.Orbit, elements.Orbit]:
-    """The target's and the observer's orbits from the sources on the command line, with the warnings
-    about them said."""
+    """The target's and the observer's orbits from the sources on the command line."""
     target_words, observer_words = separate_sources(args.target, args.observer)
     target = resolve_source(target_words, start, args.pick, "target")
     if args.name:
@@ -223,19 +238,43 @@ def source_orbits(args: argparse.Namespace, start: float, rows: int,
     if elements.same_body(target, observer):
         raise UsageError(f"the target and the observer are one orbit ({target.name or 'elements'}): the "
                          f"distance between them is 0 and every row would be NAN; give another --observer")
-    for orbit in (target, observer):
-        step_days = float(every.days)
+    for words, what in ((target_words, "the target"), (observer_words, "the observer")):
+        if [word.lower() for word in words] == ["earth"]:
+            warn(f"note: {what}, earth, is the Earth-Moon barycentre (emb), as it has always been here; geocentre "
+                 f"is the Earth's centre")
+    return target, observer
+
+
+def warn_as_given(orbits: Tuple[elements.Orbit, ...], start: float, rows: int, every: Step) -> None:
+    """The warnings about orbits used as given: rows far from the epoch of their elements, or past the end
+    of the planetary table."""
+    step_days = float(every.days)
+    for orbit in orbits:
+        if orbit.fit is not None:
+            continue
         for warning in (elements.epoch_warning(orbit, start, rows, step_days),
                         elements.planet_span_warning(orbit, start, rows, step_days)):
             if warning:
                 warn(f"warning: {orbit.name or 'elements'}: {warning}")
-    return target, observer
 
 
 def datos_for(args: argparse.Namespace) -> Tuple[str, elements.Orbit]:
-    """The text of DATOS.DAT for the sources and span on the command line, and the target's orbit."""
+    """The text of DATOS.DAT for the sources and span on the command line, and the target's orbit: fitted
+    over the table's dates (fitting.py) unless --as-given, with a close approach warned about."""
     start, rows, every = table_span(args)
     target, observer = source_orbits(args, start, rows, every)
+    last = start + float((rows - 1) * every.days)
+    if args.as_given:
+        if elements.GEOCENTRE_SOURCE in (target.source, observer.source):
+            raise UsageError("the Earth's centre has no elements to give: the planetary table holds the Earth-Moon "
+                             "barycentre (emb) alone, and geocentre is fitted to ERFA's epv00, which --as-given "
+                             "leaves out")
+    else:
+        target, observer = fitting.fit_table(target, observer, start, last, warn)
+    warn_as_given((target, observer), start, rows, every)
+    approach = accuracy.close_approach_warning(target, observer, start, last)
+    if approach:
+        warn(f"warning: {approach}")
     return datos.datos_text(target, observer, start, rows, every), target
 
 
@@ -277,7 +316,7 @@ def run_csv(args: argparse.Namespace) -> None:
     options = site_options(args)
     table, found, why = load_table(args.table, args.datos)
     warn_no_utc()
-    write_table_csv(table, sys.stdout, found, why, options)
+    write_table_csv(table, sys.stdout, found, why, accuracy.model_errors(table, found, why), options)
     sys.stdout.flush()
     warn_nan(table)
 
@@ -305,16 +344,19 @@ def check_plotting() -> None:
 
 def run_plot(args: argparse.Namespace) -> None:
     options = site_options(args)
-    table, found, _ = load_table(args.table, args.datos)
+    table, found, why = load_table(args.table, args.datos)
     if not len(table):
         raise DataError(f"{args.table}: the table has no rows to plot")
-    draw(args.table, table, args.output, args.title, warn_nan(table), found, options)
+    draw(args.table, table, args.output, args.title, warn_nan(table), found,
+         accuracy.model_errors(table, found, why)[0], options)
 
 
 def draw(table_path: str, table: Table, output: str, title: Optional[str], summary: NanSummary,
-         found: Optional[datos.Datos], options: Optional[SiteOptions] = None) -> None:
+         found: Optional[datos.Datos], model: Optional[accuracy.ModelErrors] = None,
+         options: Optional[SiteOptions] = None) -> None:
     """The plot of a table whose NAN rows have been warned about (summary); found is the DATOS.DAT that
-    made it, or None; options the site to draw the altitude from, or None."""
+    made it, or None; model its model errors, where known; options the site to draw the altitude from,
+    or None."""
     if not any(0.0 <= row.ra_hours <= 24.0 and abs(row.dec_deg) <= 90.0 for row in table):
         raise DataError(f"{table_path}: no row has a place on the sky (every right ascension or "
                         f"declination is NAN, INF or out of its range), nothing to plot" +
@@ -324,26 +366,29 @@ def draw(table_path: str, table: Table, output: str, title: Optional[str], summa
     computed, _ = magnitudes.table_magnitudes(table, found, "")
     plot_table(table, output, title or default_title(table_path, table), found,
                computed.values if computed is not None else None, computed.label if computed is not None else "",
-               computed.empty if computed is not None else [], options)
+               computed.empty if computed is not None else [], options, model)
     # On standard error, as every note: standard output may be the image itself.
     warn("wrote the image to standard output" if output == "-" else f"wrote {output}")
 
 
 def write_table_csv(table: Table, out: TextIO, found: Optional[datos.Datos], why: str,
-                    options: Optional[SiteOptions] = None) -> None:
+                    model: Tuple[Optional[accuracy.ModelErrors], str], options: Optional[SiteOptions] = None) -> None:
     """The CSV of a table, with the visual magnitudes from the DATOS.DAT that made it (found), or an empty
-    column and why; then the rates of motion, and the site's columns with options."""
+    column and why; the model errors (accuracy.model_errors), or empty columns and why; then the rates of
+    motion, and the site's columns with options."""
     computed, why = magnitudes.table_magnitudes(table, found, why)
     rows_note = scaled_note(found.step) if found is not None and not found.step.daily else ""
     leap = leap_second_note(table.column("jd_tdb"))
     if leap:
         rows_note += ("; " if rows_note else "") + f"date_utc {leap}"
+    errors = (model[0].arcsec, model[0].observer_km) if model[0] is not None else None
+    errors_note = accuracy.csv_note(*model)
     more, more_note = csv_columns(table, found, options)
     if computed is not None:
         note = computed.label + "".join(f"; empty in {reason}" for reason in computed.empty)
-        write_csv(table, out, computed.values, note, rows_note, more, more_note)
+        write_csv(table, out, computed.values, note, rows_note, errors, errors_note, more, more_note)
     else:
-        write_csv(table, out, None, f"empty: {why}", rows_note, more, more_note)
+        write_csv(table, out, None, f"empty: {why}", rows_note, errors, errors_note, more, more_note)
 
 
 def write_magnitudes(out: TextIO, table: Table, found: Optional[datos.Datos], why: str) -> None:
@@ -368,7 +413,8 @@ def write_magnitudes(out: TextIO, table: Table, found: Optional[datos.Datos], wh
 def run_info(args: argparse.Namespace) -> None:
     options = site_options(args)
     table, found, why = load_table(args.table, args.datos)
-    write_info(args.table, table, sys.stdout, found, why, options, args.datos or beside_table(args.table))
+    write_info(args.table, table, sys.stdout, found, why, accuracy.model_errors(table, found, why), options,
+               args.datos or beside_table(args.table))
     warn_nan(table)
 
 
@@ -389,10 +435,11 @@ def nan_causes(found: Optional[datos.Datos], datos_path: Optional[str]) -> List[
 
 
 def write_info(name: str, table: Table, out: TextIO, found: Optional[datos.Datos], why: str,
-               options: Optional[SiteOptions] = None, datos_path: Optional[str] = None) -> None:
-    """The summary of a table: rows, span in TDB and UTC, NAN rows and their causes, magnitudes, rates of
-    motion, events, and with options the site's nights; found is the DATOS.DAT that made the table, or
-    None and why."""
+               model: Tuple[Optional[accuracy.ModelErrors], str], options: Optional[SiteOptions] = None,
+               datos_path: Optional[str] = None) -> None:
+    """The summary of a table: rows, span in TDB and UTC, NAN rows and their causes, magnitudes, the model
+    error (accuracy.model_errors), rates of motion, events, and with options the site's nights; found is
+    the DATOS.DAT that made the table, or None and why."""
     out.write(f"{name}: {len(table)} rows\n")
     if found is not None and not found.step.daily:
         out.write(f"{scaled_note(found.step)}\n")
@@ -414,6 +461,7 @@ def write_info(name: str, table: Table, out: TextIO, found: Optional[datos.Datos
         else:
             out.write("likely causes:\n" + "".join(f"  - {cause}\n" for cause in NAN_CAUSES))
     write_magnitudes(out, table, found, why)
+    out.write("".join(f"{line}\n" for line in accuracy.summary_lines(table, *model)))
     write_rates(out, table)
     events = find_events(table, found)
     if found is None and len(table) >= 3:
@@ -446,17 +494,18 @@ def run_run(args: argparse.Namespace) -> None:
         table_path = os.path.join(folder, "ZEPO.DAT")
         table, found, why = load_table(table_path, None)
         summary = warn_nan(table)
+        model = accuracy.model_errors(table, found, why)
         if args.csv:
             warn_no_utc()
             rendered = io.StringIO()
-            write_table_csv(table, rendered, found, why, options)
+            write_table_csv(table, rendered, found, why, model, options)
             write_output(args.csv, rendered.getvalue().encode("utf-8"))
             warn("wrote the CSV to standard output" if args.csv == "-" else f"wrote {args.csv}")
         if args.plot:
-            draw(table_path, table, args.plot, None, summary, found, options)
+            draw(table_path, table, args.plot, None, summary, found, model[0], options)
         # A table in a folder that is removed is named by its body.
         kept = args.dir is not None or args.keep
-        write_info(table_path if kept else target.name or "ZEPO.DAT", table, out, found, why, options,
+        write_info(table_path if kept else target.name or "ZEPO.DAT", table, out, found, why, model, options,
                    os.path.join(folder, "DATOS.DAT"))
 
 
@@ -493,7 +542,13 @@ def parser() -> argparse.ArgumentParser:
                                         "stating the frame and time scales, a header row, one record "
                                         "a row, its date in TDB and in UTC (empty before 1960, when "
                                         "there was no UTC), the visual magnitude (v_mag, empty "
-                                        "where there is none; the comment line says why), the rates of "
+                                        "where there is none; the comment line says why), the model "
+                                        "error: the angle between the row's place and that of "
+                                        "the reference the orbits were fitted to, at the row's time "
+                                        "(model_error_arcsec), and the observer's distance from its "
+                                        "reference (observer_error_km), both rounded up, empty where "
+                                        "there is no reference (the comment line names the references "
+                                        "and what they are good for, or says why), the rates of "
                                         "motion (arcsec a minute), and with --site the place seen from "
                                         "there, its altitude and azimuth and the Sun's. Rows holding "
                                         "NAN are written and warned about on standard error.")
@@ -505,7 +560,9 @@ def parser() -> argparse.ArgumentParser:
     g = commands.add_parser("plot", help="draw the sky track, distances, illumination and events",
                             description="Draws the track on the sky (around the pole when it goes "
                                         "beyond 60 degrees of declination), the distances r and "
-                                        "Delta, the elongation, phase angle and illuminated fraction "
+                                        "Delta, the model error of each row where it is known (as "
+                                        "csv gives it), the "
+                                        "elongation, phase angle and illuminated fraction "
                                         "against the date (TDB), and marks and lists the events: "
                                         "oppositions, conjunctions, greatest elongations, closest "
                                         "approaches, stationary points in right ascension.")
@@ -523,7 +580,9 @@ def parser() -> argparse.ArgumentParser:
     i = commands.add_parser("info", help="rows, span, NAN rows and events of a table",
                             description="Prints the number of rows, the span in dates (TDB, and UTC "
                                         "from 1960), the rows holding NAN with their likely causes, the "
-                                        "visual magnitude's formula and brightest row, and the events "
+                                        "visual magnitude's formula and brightest row, the model "
+                                        "error (the largest, its date, the observer's and the target's "
+                                        "parts, and what the references are good for), and the events "
                                         "(TDB): oppositions and conjunctions (by the longitudes of the "
                                         "body and the Sun), greatest elongations east or west, perihelia "
                                         "and aphelia, closest approaches, stationary points in right "
@@ -562,7 +621,11 @@ def add_source_arguments(p: argparse.ArgumentParser, target_help: str) -> None:
                         f"through csv, plot and info (the STEP section of ephem-table(1))")
     p.add_argument("--observer", nargs="+", default=["emb"], metavar="SOURCE",
                    help="the observer's orbit, in the forms of TARGET (default: emb, the Earth-Moon "
-                        "barycentre from the planetary table at the start date)")
+                        "barycentre; geocentre is the Earth's centre)")
+    p.add_argument("--as-given", action="store_true",
+                   help="give ephem the elements as the sources give them (a planet's and the observer's from the "
+                        "planetary table at the start date), as ephem-table did before it fitted them, instead of "
+                        "the orbits fitted over the table's dates")
     p.add_argument("--pick", metavar="TEXT", help="in an MPC file of many lines, the line naming TEXT, else "
                                                   "holding it (any case)")
     p.add_argument("--name", help="the target's name for titles (default: from the source)")

@@ -25,13 +25,31 @@ from typing import Iterable, List, Optional, Tuple
 
 from . import kepler
 from .dates import calendar_date
-from .elements import PLANET, Orbit, Photometry
+from .elements import (BARYCENTRE, GEOCENTRE, INTEGRATION, PLANET, PLANET_TABLE_SOURCE, Fit, Orbit, Photometry,
+                       Reference)
 from .errors import DataError
 from .files import read_small_file, write_output
 from .row import Row, Table
 from .step import DAILY, Step, parse_step, real_time, scaled_axis, scaled_time
 
 TARGET_NOTE = "target:"
+OBSERVER_NOTE = "observer:"
+
+# How an orbit was fitted, after the values' names and before the magnitude: "; fitted to ERFA plan94 Mars
+# over JD 2461272.5 to 2461636.5 (2026-08-20 to 2027-08-19)" (fitting.py). A file without it holds the
+# orbits as their sources gave them (--as-given, or a file of an older ephem-table).
+FIT_NOTE = "; fitted to "
+FIT = re.compile(r"; fitted to (.*?) over JD (\S+) to (\S+) \(")
+REFERENCE_TEXTS = {BARYCENTRE: "ERFA epv00 and moon98 (the Earth-Moon barycentre)",
+                   GEOCENTRE: "ERFA epv00 (the Earth's centre)"}
+PLANET_TEXT = "ERFA plan94 "
+INTEGRATION_TEXT = "an integration with the planets' pulls from a e i w om M epoch m = "
+# The sources whose elements are osculating at their epoch, as the generator names them.
+OSCULATING_SOURCES = ("MPC orbit line", "MPC comet line", "elements ")
+
+# What the observer of a table is (observer_kind): the Earth's centre, the Earth-Moon barycentre, another
+# body, or not said (a file without the generator's notes).
+OBSERVER_KINDS = (GEOCENTRE, BARYCENTRE, "other", "unknown")
 
 # The magnitude parameters at the end of the target's note: "magnitude: minor planet H=3.34 G=0.12",
 # "magnitude: comet H=11.5 G=4.0" (G the slope of H + 5 log10(delta) + 2.5 G log10(r)), "magnitude:
@@ -94,6 +112,36 @@ class Datos:
             return ""
         return note[len(TARGET_NOTE):].split("|", 1)[0].strip()
 
+    def references(self) -> Tuple[Tuple[Optional[Reference], str], Tuple[Optional[Reference], str]]:
+        """The reference paths of the target and the observer (each None and why where there is none):
+        what the notes say the orbit was fitted to, else what the source of an orbit as given has (ERFA
+        for a planet of the table, the integration of osculating elements from their own values)."""
+        return (reference_of(self.notes[0], TARGET_NOTE, self.real().target),
+                reference_of(self.notes[1], OBSERVER_NOTE, self.real().observer))
+
+    def fit_span(self) -> Optional[Tuple[float, float]]:
+        """The Julian dates (TDB) over which the target's orbit, else the observer's, was fitted."""
+        for note in self.notes[:2]:
+            found = FIT.search(note)
+            if found:
+                try:
+                    return float(found.group(2)), float(found.group(3))
+                except ValueError:
+                    return None
+        return None
+
+    def observer_kind(self) -> str:
+        """What the observer is, one of OBSERVER_KINDS: GEOCENTRE (the Earth's centre, as --observer
+        geocentre fits it), BARYCENTRE (the Earth-Moon barycentre, fitted or of the planetary table),
+        "other" (another body the notes name), "unknown" (no notes of the generator)."""
+        note = self.notes[1]
+        if not note.startswith(OBSERVER_NOTE):
+            return "unknown"
+        reference, _ = reference_of(note, OBSERVER_NOTE, self.real().observer)
+        if reference is not None and reference.kind in (GEOCENTRE, BARYCENTRE):
+            return reference.kind
+        return "other"
+
     def photometry(self) -> Optional[Photometry]:
         """The target's magnitude parameters in the note the generator wrote, or None."""
         note = self.notes[0]
@@ -113,6 +161,35 @@ class Datos:
         return Photometry(found.group(1), h, g)
 
 
+def reference_of(note: str, label: str, orbit: Orbit) -> Tuple[Optional[Reference], str]:
+    """The reference of one orbit of the file (the `label`ed note and the real orbit), or None and why."""
+    if not note.startswith(label):
+        return None, "DATOS.DAT has no notes saying where its orbits come from (written by hand?)"
+    found = FIT.search(note)
+    if found:
+        text = found.group(1)
+        for kind, words in REFERENCE_TEXTS.items():
+            if text == words:
+                return Reference(kind), ""
+        if text.startswith(PLANET_TEXT):
+            return Reference(PLANET, planet=text[len(PLANET_TEXT):]), ""
+        if text.startswith(INTEGRATION_TEXT):
+            try:
+                values = tuple(float(v) for v in text[len(INTEGRATION_TEXT):].split())
+            except ValueError:
+                values = ()
+            if len(values) == 8 and all(math.isfinite(v) for v in values):
+                return Reference(INTEGRATION, elements=values), ""
+        return None, f"its notes name a reference this ephem-table does not know ({text})"
+    source = note[len(label):].partition("|")[2].partition(";")[0].strip()
+    name = note[len(label):].partition("|")[0].strip()
+    if source.startswith(PLANET_TABLE_SOURCE):
+        return (Reference(BARYCENTRE) if name == "EM-Bary" else Reference(PLANET, planet=name)), ""
+    if source.startswith(OSCULATING_SOURCES):
+        return Reference(INTEGRATION, elements=orbit.values()), ""
+    return None, f"its notes give no reference for {source or 'the orbit'}"
+
+
 # Writing ----------------------------------------------------------------------------------------------
 
 def orbit_line(orbit: Orbit) -> str:
@@ -123,6 +200,22 @@ def describe(orbit: Orbit) -> str:
     text = f"{orbit.name} | {orbit.source}" if orbit.name else f"| {orbit.source}"
     # A line end inside the note would start the next group of values early.
     return "".join(c if c.isprintable() else " " for c in text)
+
+
+def reference_text(reference: Reference) -> str:
+    if reference.kind == PLANET:
+        return PLANET_TEXT + reference.planet
+    if reference.kind == INTEGRATION:
+        return INTEGRATION_TEXT + " ".join(repr(float(v)) for v in reference.elements)
+    return REFERENCE_TEXTS[reference.kind]
+
+
+def fit_note(fit: Optional[Fit]) -> str:
+    """What the orbit was fitted to, over which dates; "" for an orbit as given."""
+    if fit is None:
+        return ""
+    return (f"{FIT_NOTE}{reference_text(fit.reference)} over JD {float(fit.first)!r} to {float(fit.last)!r} "
+            f"({calendar_date(fit.first)} to {calendar_date(fit.last)} TDB)")
 
 
 def photometry_note(photometry: Optional[Photometry]) -> str:
@@ -137,9 +230,9 @@ def datos_text(target: Orbit, observer: Orbit, start: float, rows: int, every: S
     """The text of a DATOS.DAT: four lines of values, each followed by its note; at a step other than a
     day, the two-body problem scaled to it (the module's notes)."""
     if every.daily:
-        return (f"{orbit_line(target)}   {TARGET_NOTE} {describe(target)}; a e i w om M epoch m"
+        return (f"{orbit_line(target)}   {TARGET_NOTE} {describe(target)}; a e i w om M epoch m{fit_note(target.fit)}"
                 f"{photometry_note(target.photometry)}\n"
-                f"{orbit_line(observer)}   observer: {describe(observer)}\n"
+                f"{orbit_line(observer)}   {OBSERVER_NOTE} {describe(observer)}{fit_note(observer.fit)}\n"
                 f"{float(start)!r}   start: JD (TDB) {calendar_date(start)}\n"
                 f"{int(rows)}   rows: one a day\n")
     s = every.time_factor
@@ -148,8 +241,9 @@ def datos_text(target: Orbit, observer: Orbit, start: float, rows: int, every: S
     def scaled_orbit(orbit: Orbit) -> Orbit:
         return dataclasses.replace(orbit, a=scaled_axis(orbit.a, s), epoch=scaled_time(orbit.epoch, start, s))
     return (f"{orbit_line(scaled_orbit(target))}   {TARGET_NOTE} {describe(target)}; a e i w om M epoch m, {scaled}"
-            f"{photometry_note(target.photometry)}\n"
-            f"{orbit_line(scaled_orbit(observer))}   observer: {describe(observer)}; {scaled}\n"
+            f"{fit_note(target.fit)}{photometry_note(target.photometry)}\n"
+            f"{orbit_line(scaled_orbit(observer))}   {OBSERVER_NOTE} {describe(observer)}; {scaled}"
+            f"{fit_note(observer.fit)}\n"
             f"{0.0!r}   start: time 0 = JD (TDB) {float(start)!r} {calendar_date(start)}\n"
             f"{int(rows)}   {SCALED_ROWS}{every.words()}; time = (JD - {float(start)!r}) x {s} and length = AU x "
             f"{every.length_factor!r} (step {every.text})\n")

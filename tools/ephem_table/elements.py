@@ -14,6 +14,9 @@ from . import planets
 from .dates import LARGEST_JD, DateError, calendar_day, julian_date
 from .errors import DataError
 
+# The astronomical unit, km (IAU 2012).
+AU_KM = 149597870.7
+
 # ephem's constant of gravitation (Gauss's k, radians per day for a = 1 AU), for the mean motion.
 GAUSS_K = 0.01720209895
 
@@ -65,6 +68,27 @@ class Photometry(NamedTuple):
 
 MINOR_PLANET, COMET, PLANET = "minor planet", "comet", "planet"
 
+# The kinds of path a body's orbit is fitted to and measured against, besides a PLANET's (ERFA's places
+# in references.py, the integration in integration.py).
+GEOCENTRE, BARYCENTRE, INTEGRATION = "geocentre", "barycentre", "integration"
+
+
+class Reference(NamedTuple):
+    """Where a body really is: a PLANET of ERFA's plan94 (`planet` its name), the Earth's centre
+    (GEOCENTRE) or the Earth-Moon barycentre (BARYCENTRE) from ERFA, or an INTEGRATION with the planets'
+    pulls from `elements` (a e i w om M epoch m, osculating at their epoch)."""
+    kind: str
+    planet: str = ""
+    elements: Tuple[float, ...] = ()
+
+
+class Fit(NamedTuple):
+    """How an orbit was made: fitted to the path of `reference` over the Julian dates first to last
+    (TDB)."""
+    reference: Reference
+    first: float
+    last: float
+
 # The slope parameter of the H, G system when a source gives H alone.
 DEFAULT_G = 0.15
 
@@ -85,6 +109,7 @@ class Orbit:
     name: str = ""
     source: str = ""
     photometry: Optional[Photometry] = None
+    fit: Optional[Fit] = None
 
     def values(self) -> Tuple[float, ...]:
         return (self.a, self.e, self.i, self.w, self.om, self.M, self.epoch, self.m)
@@ -166,6 +191,18 @@ def planet_orbit(name: str, jd: float) -> Orbit:
     return check_orbit(orbit, body.name)
 
 
+# The source of the Earth's centre, which the planetary table does not hold: its orbit is fitted to ERFA's
+# Earth (fitting.py), and stands in the table's Earth-Moon barycentre until it is.
+GEOCENTRE_SOURCE = "the Earth's centre"
+GEOCENTRE_NAMES = ("geocentre", "geocenter")
+
+
+def geocentre_orbit(jd: float) -> Orbit:
+    """The Earth's centre, with the elements of the Earth-Moon barycentre from the table at jd for a start."""
+    barycentre = planet_orbit("emb", jd)
+    return dataclasses.replace(barycentre, name="Earth", source=GEOCENTRE_SOURCE, photometry=None)
+
+
 def reduce_degrees(angle: float) -> float:
     """An angle moved by whole turns into -180 to 180 degrees."""
     return angle - 360.0 * math.floor((angle + 180.0) / 360.0)
@@ -212,7 +249,8 @@ def epoch_warning(orbit: Orbit, start: float, rows: int, step_days: float = 1.0)
 
 def same_body(target: Orbit, observer: Orbit) -> bool:
     """Whether the two orbits are one: every row would be NAN, the distance between them being 0."""
-    return target.values() == observer.values()
+    return target.values() == observer.values() and (target.source == GEOCENTRE_SOURCE) == \
+        (observer.source == GEOCENTRE_SOURCE)
 
 
 # Elements by name ---------------------------------------------------------------------------------

@@ -1,6 +1,7 @@
 """The picture of a table: the track on the sky (skychart.py), and against the date the distances, the
-altitude from a site over a span of a few days, the magnitude when it is given, and elongation, phase
-angle and illuminated fraction (panels.py), with the events marked and listed.
+altitude from a site over a span of a few days, the magnitude when it is given, the model error when it
+is known (plot_accuracy.py), and elongation, phase angle and illuminated fraction (panels.py), with the
+events marked and listed.
 
 The figure is laid out first; labels (labels.py) are placed after, by the pixels their text takes.
 The title is kept clear of the panels below it at any height of the figure.
@@ -10,6 +11,7 @@ import io
 import os
 from typing import Any, Optional, Sequence
 
+from .accuracy import ModelErrors
 from .datos import Datos
 from .dates import FIRST_GREGORIAN_DAY, calendar_date, calendar_day
 from .errors import DataError
@@ -17,6 +19,7 @@ from .events import event_line, find_events, rows_a_day
 from .files import write_output
 from .labels import DPI, pin_legend
 from .observing import SiteOptions
+from .plot_accuracy import draw_model_error
 from .panels import (DISTANCE_EVENTS, LAST_DATE_JD, UNIX_EPOCH_JD, Altitudes, Rows, altitude_panel, angle_panel,
                      decimated, distance_panel, drawn, magnitude_panel, mark_events)
 from .row import Table
@@ -76,12 +79,14 @@ def clear_title(fig: Any, renderer: Any) -> None:
 
 
 def figure(table: Table, title: str, datos: Optional[Datos] = None, magnitudes: Optional[Sequence[float]] = None,
-           magnitude_label: str = "", magnitude_gaps: Sequence[str] = (), site: Optional[SiteOptions] = None) -> Any:
+           magnitude_label: str = "", magnitude_gaps: Sequence[str] = (), site: Optional[SiteOptions] = None,
+           model: Optional[ModelErrors] = None) -> Any:
     """The figure of a table (a matplotlib Figure with an Agg canvas, laid out and labelled): the sky
     track, the distances, the altitude from the site when given and the table spans a few days, the
     magnitudes when given (one a row, NAN where there is none; `magnitude_label` says whose,
-    `magnitude_gaps` why some rows have none), the angles against the date, and the list of events,
-    told with the DATOS.DAT that made the table (datos) where it is known."""
+    `magnitude_gaps` why some rows have none), the model errors when known (plot_accuracy), the angles
+    against the date, and the list of events, told with the DATOS.DAT that made the table (datos) where
+    it is known."""
     import matplotlib.dates as mdates
     import numpy
     from matplotlib.backends.backend_agg import FigureCanvasAgg
@@ -95,7 +100,7 @@ def figure(table: Table, title: str, datos: Optional[Datos] = None, magnitudes: 
     per_column = (len(lines) + 1) // 2 if len(lines) > 6 else len(lines)
     seen = altitudes(table, datos, site) if site is not None else None
     heights = ([5.0, 2.2] + ([2.2] if seen is not None else []) + ([2.0] if magnitudes is not None else []) +
-               [2.6, 0.5 + 0.17 * per_column])
+               ([2.0] if model is not None else []) + [2.6, 0.5 + 0.17 * per_column])
     fig = Figure(figsize=(10, sum(heights) + 2.2), dpi=DPI)
     FigureCanvasAgg(fig)
     grid = fig.add_gridspec(len(heights), 1, height_ratios=heights)
@@ -123,6 +128,11 @@ def figure(table: Table, title: str, datos: Optional[Datos] = None, magnitudes: 
         brightness = fig.add_subplot(grid[slot], sharex=far)
         magnitude_panel(brightness, rows, magnitudes, magnitude_label, magnitude_gaps)
         time_axes.append(brightness)
+        slot += 1
+    if model is not None:
+        error_axis = fig.add_subplot(grid[slot], sharex=far)
+        draw_model_error(error_axis, rows.x, model, decimated)
+        time_axes.append(error_axis)
     light = fig.add_subplot(grid[len(heights) - 2], sharex=far)
     light_axes = angle_panel(light, rows, fraction=not is_comet(datos))
     time_axes.append(light)
@@ -177,11 +187,12 @@ def image_format(output: str) -> str:
 
 def plot_table(table: Table, output: str, title: str, datos: Optional[Datos] = None,
                magnitudes: Optional[Sequence[float]] = None, magnitude_label: str = "",
-               magnitude_gaps: Sequence[str] = (), site: Optional[SiteOptions] = None) -> None:
+               magnitude_gaps: Sequence[str] = (), site: Optional[SiteOptions] = None,
+               model: Optional[ModelErrors] = None) -> None:
     """Draws the figure of the table (`figure`) and writes it to `output` (files.write_output; its format
     follows the suffix)."""
     fmt = image_format(output)
-    fig = figure(table, title, datos, magnitudes, magnitude_label, magnitude_gaps, site)
+    fig = figure(table, title, datos, magnitudes, magnitude_label, magnitude_gaps, site, model)
     image = io.BytesIO()
     fig.savefig(image, format=fmt, dpi=DPI)
     write_output(output, image.getvalue())

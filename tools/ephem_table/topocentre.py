@@ -2,11 +2,12 @@
 azimuth, and the Sun's altitude, from the table's place, with ERFA (python3-erfa), over arrays of times.
 
 The steps, each an ERFA function applied to all rows at once:
-- the Earth's centre seen from the table's observer (earth_centre): the table's observer is the
-  Earth-Moon barycentre unless DATOS.DAT's notes say otherwise; the Earth's centre is then the
-  barycentre minus the Moon's geocentric vector (moon98) times the Moon's share of the Earth-Moon
-  mass. moon98 is good to about 10 arcseconds and a few km, which moves the Earth's centre by under
-  0.3 km; the barycentre itself is the table's (its error is the table's, the README's "observer");
+- the Earth's centre seen from the table's observer (earth_centre): the table's observer itself where
+  DATOS.DAT's notes say it is the Earth's centre (--observer geocentre); else the Earth-Moon
+  barycentre, and the Earth's centre is the barycentre minus the Moon's geocentric vector (moon98)
+  times the Moon's share of the Earth-Moon mass. moon98 is good to about 10 arcseconds and a few km,
+  which moves the Earth's centre by under 0.3 km; the observer itself is the table's (its error is the
+  table's: the CSV's observer_error_km);
 - universal time: UT1 is taken as UTC (TDB taken as TT, ERFA's leap seconds): they differ by under
   0.9 s while leap seconds are kept, 13.5 arcseconds of the Earth's turn; after the last leap second
   ERFA knows, UTC assumes none was added (timescales.py) and UT1 may drift from it by a second or more
@@ -29,7 +30,9 @@ import warnings
 from typing import Any, NamedTuple, Optional, Tuple
 
 from .datos import Datos
+from .elements import BARYCENTRE, GEOCENTRE
 from .errors import DataError
+from .references import MOON_SHARE
 from .row import Table
 from .site import Site
 from .timescales import FIRST_UTC_JD_TDB
@@ -37,22 +40,23 @@ from .timescales import FIRST_UTC_JD_TDB
 Array = Any  # a numpy array of doubles
 
 AU_M = 149597870700.0
-# The Moon's share of the Earth-Moon mass: 1 / (1 + M_earth / M_moon), the ratio 81.30056907 (IAU 2009).
-MOON_SHARE = 1.0 / (1.0 + 81.30056907)
 WGS84 = 1
 
-BARYCENTRE = "the Earth-Moon barycentre"
-GEOCENTRE = "the Earth's centre"
-# The observers DATOS.DAT's notes can name that are on the Earth: the barycentre by name or alias.
+# The observers a DATOS.DAT not written by the generator can name that are on the Earth: the barycentre
+# by name or alias.
 BARYCENTRE_NAMES = ("em-bary", "emb", "earth", "earth-moon")
 
 
 def observer_of(found: Optional[Datos]) -> str:
-    """Which point of the Earth the table's observer is, from the note of DATOS.DAT: BARYCENTRE (the
-    generator's default, and an observer given by elements or without DATOS.DAT, with a note from
-    the caller); a DataError for an observer that is another body, from which a site is no place."""
+    """Which point of the Earth the table's observer is, from the notes of DATOS.DAT: GEOCENTRE or
+    BARYCENTRE as the generator wrote it (the barycentre also for an observer given by elements or
+    without DATOS.DAT, with a note from the caller); a DataError for an observer that is another body,
+    from which a site is no place."""
     if found is None:
         return BARYCENTRE
+    kind = found.observer_kind()
+    if kind in (GEOCENTRE, BARYCENTRE):
+        return kind
     note = found.notes[1]
     name = note.partition("observer:")[2].partition("|")[0].strip().lower() if note.startswith("observer:") else ""
     if not name or name in BARYCENTRE_NAMES:

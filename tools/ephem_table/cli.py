@@ -48,8 +48,8 @@ or in one command, which leaves the working directory as it was but for the CSV 
   ephem-table run examples/ceres-mpc/ceres.mpc --start 2023-03-01 --rows 31 --csv ceres.csv --plot ceres.png
 
 A table is read as ephem writes it: a row is eight numbers ending with a line end. A last row cut short
-(a table copied or read while ephem writes it) is dropped with a warning; a table that ephem is still
-writing (it holds its lock) is read up to its last whole row, with a note.
+(a table copied) is dropped with a warning. A table that ephem is writing (it holds its lock) is waited
+for, with a note; --no-wait reads it as it is and keeps the rows that follow the DATOS.DAT that made it.
 
 Files written (-o) are replaced whole or not at all, through a temporary file beside them that keeps
 their mode; a symbolic link is written through to its target; a FIFO or device is written directly;

@@ -14,6 +14,7 @@ import tempfile
 import threading
 import time
 import unittest
+from typing import Dict, List, Tuple
 from unittest import mock
 
 from testing import EPHEM, MARS_TABLE, NAN_ROW, ONE_LINE_ROW, SCRIPT, TWO_LINE_ROW, run_tool
@@ -140,14 +141,18 @@ class TableFileTest(unittest.TestCase):
         # older table's, where the new rows do not meet it at a line) ending it; waiting, it is read once
         # the lock is let go, and the wait is said first.
         self.path.write_text(TWO_LINE_ROW + TWO_LINE_ROW.splitlines()[0] + "\n" + "older x table\n")
-        said = []
+        said: List[str] = []
         with open(self.path, "rb") as writer:
             fcntl.flock(writer, fcntl.LOCK_EX)
             found, still_written = et.read_table_as_written(str(self.path), wait=False, say=said.append)
             self.assertEqual((len(found), still_written, said), (1, True, []))
             self.assertEqual(found.notes, [f"note: {self.path}: ephem is still writing this table (its lock is held): "
                                            f"read up to its last whole row, 1 rows"])
-            threading.Timer(0.3, lambda: (self.path.write_text(TWO_LINE_ROW * 2), writer.close())).start()
+
+            def finish_and_let_go():
+                self.path.write_text(TWO_LINE_ROW * 2)
+                writer.close()
+            threading.Timer(0.3, finish_and_let_go).start()
             found, still_written = et.read_table_as_written(str(self.path), say=said.append)
         self.assertEqual((len(found), still_written, found.notes), (2, False, []))
         self.assertEqual(said, [f"note: {self.path}: ephem is writing this table; waiting until it is done "
@@ -233,6 +238,8 @@ TRACER = shutil.which("strace") is not None and subprocess.run(["strace", "-qq",
 class TwoRuns(unittest.TestCase):
     """A table read while ephem writes its first row over an older table and has not yet cut the rest:
     the companion never shows rows of two runs. The tables of two runs, and the race with a real run."""
+    folder: tempfile.TemporaryDirectory
+    tables: Dict[str, Tuple[str, str]]  # DATOS.DAT and ZEPO.DAT by body and step
 
     @classmethod
     def setUpClass(cls):

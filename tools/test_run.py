@@ -37,12 +37,14 @@ def run_installed(launcher, *args, cwd, temporary):
 
 
 def install_beside(bin_folder, script):
-    """ephem-table laid out as cmake --install lays it out, with an ephem beside it that runs script."""
-    bin_folder.mkdir(parents=True)
+    """ephem-table laid out as cmake --install lays it out, with an ephem beside it that runs script
+    (none: no ephem)."""
+    bin_folder.mkdir(parents=True, exist_ok=True)
     shutil.copy(SCRIPT, bin_folder / "ephem-table")
     shutil.copytree(TOOLS / "ephem_table", bin_folder.parent / "share" / "ephem" / "ephem_table")
-    (bin_folder / "ephem").write_text("#!/bin/sh\n" + script + "\n")
-    (bin_folder / "ephem").chmod(0o755)
+    if script is not None:
+        (bin_folder / "ephem").write_text("#!/bin/sh\n" + script + "\n")
+        (bin_folder / "ephem").chmod(0o755)
 
 
 def folder_state(folder):
@@ -112,14 +114,9 @@ class RunTest(unittest.TestCase):
             with self.subTest(script=script and script[:20], args=args), tempfile.TemporaryDirectory() as name:
                 tmp = pathlib.Path(name)
                 work, temporary, bin_folder = tmp / "work", tmp / "temporary", tmp / "prefix" / "bin"
-                for folder in (work, temporary, bin_folder):
+                for folder in (work, temporary):
                     folder.mkdir(parents=True)
-                # ephem-table laid out as cmake --install lays it out, and an ephem that does as told.
-                shutil.copy(SCRIPT, bin_folder / "ephem-table")
-                shutil.copytree(TOOLS / "ephem_table", tmp / "prefix" / "share" / "ephem" / "ephem_table")
-                if script is not None:
-                    (bin_folder / "ephem").write_text("#!/bin/sh\n" + script + "\n")
-                    (bin_folder / "ephem").chmod(0o755)
+                install_beside(bin_folder, script)
                 done = run_installed(bin_folder / "ephem-table", "run", "mars", "--start", "2026-01-01", "--rows", "3",
                                      *args, cwd=work, temporary=temporary)
                 self.assertEqual(done.returncode, status, done.stderr)

@@ -159,11 +159,22 @@ bool Stream::hand_over_output(bool completes_flush) {
 //
 // A cut that fails (the file was made append-only) fails the hand-over, as a refused write would: the
 // older content still follows this output.
+//
+// A write that fails part way (a file-size limit inside the row, a disk that fills) would leave the start
+// of this output over the older content, and the exit's cut at the committed offset would then leave
+// nothing where a table stood: the bytes the output covered are read before it goes out and put back,
+// with the file's length, so that the file is as it was found. Where that cannot be done, the file is
+// cut after what went out, as before.
 bool Stream::hand_over_replacing(bool completes_flush) {
     const AllSignalsHeld held;
+    const int64_t start = fd_offset_;
+    keep_covered_bytes(out_len_);
     bool ok = write_all(out_, out_len_);
     int error = ok ? 0 : errno;
     out_len_ = 0;
+    if (!ok && wrote()) {
+        (void)put_back_covered_bytes(start);
+    }
     if (wrote()) {
         if (ok && completes_flush) {
             committed_.store(fd_offset_);
@@ -176,6 +187,56 @@ bool Stream::hand_over_replacing(bool completes_flush) {
     }
     errno = error;
     return ok;
+}
+
+void Stream::keep_covered_bytes(std::size_t n) {
+    struct stat st;
+    size_before_ = ::fstat(fd(), &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
+    covered_len_ = 0;
+    const int64_t existing = size_before_ - fd_offset_;
+    const auto wanted = static_cast<int64_t>(n) < existing ? static_cast<int64_t>(n) : existing;
+    while (covered_len_ < wanted) {
+        const ssize_t got = ::pread(fd(), covered_ + covered_len_, static_cast<std::size_t>(wanted - covered_len_),
+                                    static_cast<off_t>(fd_offset_ + covered_len_));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            covered_len_ = -1;  // a file opened for writing only, or one that shrank meanwhile
+            return;
+        }
+        covered_len_ += got;
+    }
+}
+
+// Gives the file back what it held from start on, where this output went, and its former length.
+// Returns false when that cannot be done; errno is then the reason.
+bool Stream::put_back_covered_bytes(int64_t start) {
+    const int64_t written = fd_offset_ - start;
+    if (covered_len_ < 0 || size_before_ < 0) {
+        return false;
+    }
+    const int64_t back = written < covered_len_ ? written : covered_len_;
+    for (int64_t done = 0; done < back;) {
+        const ssize_t put =
+            ::pwrite(fd(), covered_ + done, static_cast<std::size_t>(back - done), static_cast<off_t>(start + done));
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put <= 0) {
+            return false;
+        }
+        done += put;
+    }
+    if (start + written > size_before_ && ::ftruncate(fd(), static_cast<off_t>(size_before_)) != 0) {
+        return false;
+    }
+    if (::lseek(fd(), static_cast<off_t>(start), SEEK_SET) < 0) {
+        return false;
+    }
+    fd_offset_ = start;
+    wrote_.store(false);
+    return true;
 }
 
 bool Stream::write_all(const char* data, std::size_t n) {

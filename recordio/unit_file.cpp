@@ -101,10 +101,23 @@ int open_fd(const std::string& name, int flags) {
     return fd;
 }
 
-// Attaches fd to the unit's stream. An output that is a regular file is locked first (closed again when
-// it is locked elsewhere: false with errno EWOULDBLOCK), and replaces the older content of its file from
-// its first row on. A device, a pipe or a terminal is shared by nature and has nothing to cut.
-bool attach_file(Unit& unit, int fd) {
+// Attaches fd to the unit's stream. An output is compared with the run's inputs on the opened file
+// itself: a name checked before the open may since have been made a link to an input, and the open then
+// reached the input (refused, fd closed: false with *same_as_input set). An output that is a regular
+// file is then locked (closed again when it is locked elsewhere: false with errno EWOULDBLOCK), and
+// replaces the older content of its file from its first row on. A device, a pipe or a terminal is shared
+// by nature and has nothing to cut.
+bool attach_file(Unit& unit, int fd, const Unit** same_as_input) {
+    if (!unit.input) {
+        if (const Unit* reader = input_on_same_descriptor(fd); reader != nullptr) {
+            ::close(fd);
+            if (same_as_input != nullptr) {
+                *same_as_input = reader;
+            }
+            errno = EINVAL;
+            return false;
+        }
+    }
     const bool regular_output = !unit.input && is_regular_descriptor(fd);
     if (regular_output && !lock_for_writing(fd)) {
         ::close(fd);
@@ -118,18 +131,28 @@ bool attach_file(Unit& unit, int fd) {
     return true;
 }
 
-// The unit that was opened as an input on the same file as name, or none.
-const Unit* input_on_same_file(const std::string& name) {
-    struct stat st;
-    if (::stat(name.c_str(), &st) != 0) {
-        return nullptr;
-    }
+namespace {
+
+const Unit* input_with_identity(const struct stat& st) {
     for (const Unit& unit : f__units) {
         if (unit.input_file.known && unit.input_file.device == st.st_dev && unit.input_file.inode == st.st_ino) {
             return &unit;
         }
     }
     return nullptr;
+}
+
+}  // namespace
+
+// The unit that was opened as an input on the same file as name, or none.
+const Unit* input_on_same_file(const std::string& name) {
+    struct stat st;
+    return ::stat(name.c_str(), &st) == 0 ? input_with_identity(st) : nullptr;
+}
+
+const Unit* input_on_same_descriptor(int fd) {
+    struct stat st;
+    return ::fstat(fd, &st) == 0 ? input_with_identity(st) : nullptr;
 }
 
 // Of every kind: a FIFO or a device that is the run's input must not become its output either.
@@ -149,7 +172,7 @@ void remember_input_file(Unit& unit) {
 //
 // The kind is asked of the name and then of the descriptor: a FIFO or device put in place of the name
 // in between, and opened both ways, is opened again in its one direction.
-bool connect_stream(Unit& unit, const std::string& name) {
+bool connect_stream(Unit& unit, const std::string& name, const Unit*& same_as_input) {
     int rights = 0;
     int fd = names_stream(name) ? open_stream(unit, name, rights) : open_in_sequence(unit, name, rights);
     if (fd >= 0 && rights == (kMayRead | kMayWrite) && is_stream_descriptor(fd)) {
@@ -159,7 +182,7 @@ bool connect_stream(Unit& unit, const std::string& name) {
     if (fd < 0) {
         return false;
     }
-    if (!attach_file(unit, fd)) {
+    if (!attach_file(unit, fd, &same_as_input)) {
         return false;
     }
     unit.rights = rights;

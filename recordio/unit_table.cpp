@@ -73,6 +73,16 @@ int cut_at_position(Unit& unit, int32_t err) {
     return 0;
 }
 
+// The report of an output that is one of the run's inputs under another name.
+int refuse_input_as_output(Unit& unit, const std::string& name, const Unit& reader, int32_t err) {
+    unit.name = name;  // the report names the file, as for a missing one
+    unit.named = true;
+    char message[2 * kMaxNameLength + 64];
+    std::snprintf(message, sizeof message, "%s is the same file as %s, an input of this run", name.c_str(),
+                  reader.input_file.name.c_str());
+    return err__fl_message(err, EINVAL, message, "open");
+}
+
 void connect_preset(int number, int fd, int rights, int last_op) {
     Unit& unit = f__units[number];
     unit.stream.attach(fd, false);
@@ -161,15 +171,11 @@ int f_open(const olist* a) {
     const char status = a->stat == nullptr ? 'u' : *a->stat;
     unit.input = status == 'o' || status == 'O';
 
-    // Before the status can empty the file, and before anything can be written to it.
+    // Before the status can empty the file; the opened file is compared again before anything can be
+    // written to it.
     if (!unit.input) {
         if (const Unit* reader = input_on_same_file(name); reader != nullptr) {
-            unit.name = name;  // the report names the file, as for a missing one
-            unit.named = true;
-            char message[2 * kMaxNameLength + 64];
-            std::snprintf(message, sizeof message, "%s is the same file as %s, an input of this run", name.c_str(),
-                          reader->input_file.name.c_str());
-            return err__fl_message(a->err, EINVAL, message, "open");
+            return refuse_input_as_output(unit, name, *reader, a->err);
         }
     }
 
@@ -214,7 +220,11 @@ int f_open(const olist* a) {
         return err__fl(a->err, kOutOfFreeSpace, "no space");
     }
 
-    if (!connect_stream(unit, name)) {
+    const Unit* same_as_input = nullptr;
+    if (!connect_stream(unit, name, same_as_input)) {
+        if (same_as_input != nullptr) {
+            return refuse_input_as_output(unit, name, *same_as_input, a->err);
+        }
         if (errno == EWOULDBLOCK) {
             char message[kMaxNameLength + 64];
             std::snprintf(message, sizeof message, "%s is being written by another run", name.c_str());

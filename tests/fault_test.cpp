@@ -714,6 +714,51 @@ TEST(Faults, InjectedFailuresOfTheCutTheCloseAndTheInputsOpenAreReported) {
     }
 }
 
+// Whether the process is in the system call number, as /proc shows it.
+bool in_system_call(pid_t pid, long number) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/syscall");
+    long shown = -1;
+    return in >> shown && shown == number;
+}
+
+// The program a tracer started, once it has been held in an open for a while (the one the tracer
+// delays: any other open passes in microseconds); -1 when it never is.
+pid_t program_held_in_open(pid_t tracer) {
+    const std::string children = "/proc/" + std::to_string(tracer) + "/task/" + std::to_string(tracer) + "/children";
+    for (int tries = 0; tries < 10000 && !has_ended(tracer); ++tries) {
+        pid_t program = -1;
+        if (std::ifstream(children) >> program && in_system_call(program, SYS_openat)) {
+            std::this_thread::sleep_for(milliseconds(50));
+            if (in_system_call(program, SYS_openat)) return program;
+        }
+        std::this_thread::sleep_for(milliseconds(1));
+    }
+    return -1;
+}
+
+// The output is told from the input by the file it opened, not only by its name: a ZEPO.DAT that becomes
+// a link to DATOS.DAT after its name was checked and before it is opened (the tracer holds the open while
+// the test makes the link) is refused, and DATOS.DAT is not written. Checked by name alone, the table
+// went into DATOS.DAT.
+TEST(Faults, OutputLinkedToTheInputBetweenItsCheckAndItsOpenIsRefused) {
+    if (!tracer_available()) {
+        GTEST_SKIP() << "strace cannot trace a program here";
+    }
+    TempDir dir;
+    dir.write("DATOS.DAT", mars_datos("3"));
+    RunOptions options;
+    options.wrapper = injecting("ZEPO.DAT", "openat", "delay_enter=400000:when=1");
+    RunningProgram program(dir, options);
+    ASSERT_GT(program_held_in_open(program.pid()), 0) << "the open of ZEPO.DAT was not held";
+    ASSERT_EQ(link(dir.file("DATOS.DAT").c_str(), dir.file("ZEPO.DAT").c_str()), 0);
+    const RunResult result = program.wait();
+    EXPECT_EQ(result.term_signal, SIGABRT);
+    EXPECT_EQ(result.standard_error,
+              "open: ZEPO.DAT is the same file as DATOS.DAT, an input of this run\napparent state: unit 2 named "
+              "ZEPO.DAT\nlast format: list io\nlately reading sequential formatted external IO\n");
+    EXPECT_EQ(dir.read("DATOS.DAT"), mars_datos("3"));
+}
+
 // ---- The disk filling up -----------------------------------------------------------------------------
 
 // Runs ephem with its working directory on a tmpfs of size bytes, in a mount namespace of a child of its

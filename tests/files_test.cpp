@@ -200,6 +200,37 @@ TEST(Files, FailureDuringTheRowsLeavesOnlyWholeRows) {
     EXPECT_EQ(dir.read("ZEPO.DAT"), whole);
 }
 
+// A write that fails inside the first row (here a file-size limit below one row) leaves neither the start
+// of the row over the older table nor an empty file: the older table is put back as it was, whether the
+// row would have grown the file or not.
+TEST(Files, FailureInsideTheFirstRowLeavesTheOlderTableAsItWas) {
+    constexpr rlim_t kLimit = 50;  // the first row is 96 bytes
+    const struct {
+        const char* what;
+        std::string older;
+    } cases[] = {
+        {"an older table shorter than the limit", "OLD TABLE 1 2 3 4 5\n"},
+        {"an older table longer than the row", std::string(3000, 'o')},
+        {"an empty file", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        dir.write("DATOS.DAT", mars_datos("3"));
+        dir.write("ZEPO.DAT", c.older);
+        RunOptions options;
+        options.prepare = [] {
+            signal(SIGXFSZ, SIG_IGN);
+            const struct rlimit limit = {kLimit, kLimit};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        };
+        const RunResult run = run_ephem(dir, options);
+        expect_aborted(run);
+        EXPECT_EQ(run.standard_error, std::string("write end: ") + std::strerror(EFBIG) + kWritingOutput);
+        EXPECT_EQ(dir.read("ZEPO.DAT"), c.older);
+    }
+}
+
 // Started without a standard error, the program must not let the input file take its descriptor: the
 // report would then be written into the input. Also when /dev/null cannot be opened in its place (a
 // bind mount without devices over it, as in some containers), tried in a mount namespace of the child's.

@@ -5,6 +5,7 @@ import csv
 import io
 import os
 import pathlib
+import resource
 import shutil
 import subprocess
 import sys
@@ -140,11 +141,21 @@ class CommandsTest(TestCase):
             # The file of another step: its orbits have the distances of another scale.
             ("info", None, "ten minutes", 1, "ephem-table: ten minutes: does not describe the table: its orbits put"),
             ("csv", None, "edited factors", 1, "ephem-table: edited factors:4: the factors of the note"),
+            # The same hourly file for a start an hour or four later: the time column starts at 0 either way,
+            # the places tell.
+            ("csv", "an hour later", None, 1, f"{scaled} (ephem-table datos --step), whose dates and distances need "
+                                              f"the step and factors of the DATOS.DAT that made it; ./DATOS.DAT does "
+                                              f"not describe the table: its orbits give the place of the row of time "
+                                              f"0.0 1.00 steps of 1 h earlier"),
+            ("info", None, "four hours later", 1, "ephem-table: four hours later: does not describe the table: its "
+                                                  "orbits give the place of the row of time 0.0 4.00 steps"),
         ]
         with tempfile.TemporaryDirectory() as tmp:
             folder = pathlib.Path(tmp)
-            for name, step in (("daily", "1d"), ("ten minutes", "10m"), ("hourly", "1h")):
-                done = run_tool("datos", "mars", "--start", "2026-01-01", "--rows", "49", "--step", step, "-o", name,
+            for name, step, start in (("daily", "1d", "2026-01-01"), ("ten minutes", "10m", "2026-01-01"),
+                                      ("hourly", "1h", "2026-01-01"), ("an hour later", "1h", "2026-01-01T01:00"),
+                                      ("four hours later", "1h", "2026-01-01T04:00")):
+                done = run_tool("datos", "mars", "--start", start, "--rows", "49", "--step", step, "-o", name,
                                 cwd=tmp)
                 self.assertEqual(done.returncode, 0, done.stderr)
             (folder / "edited factors").write_text((folder / "hourly").read_text().replace("AU x 8.3", "AU x 9.3"))
@@ -192,6 +203,8 @@ class CommandsTest(TestCase):
             ({}, ("table",), 2, "ephem-table: argument COMMAND: invalid choice: 'table'"),
             ({}, ("datos", "mars", "--start", "2026-01-01", "--rows", "9" * 5000), 2,
              "ephem-table datos: argument --rows: invalid int value"),
+            # A DATOS.DAT beside the table with a repeat count of 4,401 digits is read (or passed over).
+            ({"ZEPO.DAT": TWO_LINE_ROW, "DATOS.DAT": "1" + "0" * 4400 + "*1.\n"}, ("info",), 0, ""),
         ]
         for contents, args, status, message in cases:
             with self.subTest(args=args[:2]), tempfile.TemporaryDirectory() as tmp:
@@ -210,6 +223,51 @@ class CommandsTest(TestCase):
                 done = run_tool(*args, stdout=full)
                 self.assertEqual((done.returncode, done.stderr),
                                  (1, "ephem-table: cannot write standard output: No space left on device\n"))
+
+    def test_closed_or_refusing_standard_streams_keep_messages_out_of_the_data(self):
+        # Standard error closed (each command has a warning to give), standard output closed or under a
+        # file-size limit, standard input closed: messages never land in the data, and a write that does
+        # not take every byte is a failure, said in one line.
+        far_epoch = ("a=1.52 e=0.09 i=1.85 om=49.6 w=286.5 M=19.4 epoch=2000-01-01", "--name", "Mars 2000")
+        datos_out = ("datos", *far_epoch, "--start", "2026-01-01", "--rows", "3", "--as-given", "-o", "-")
+        closed = "closed"
+        cases: List[Tuple[str, Tuple[str, ...], Any, int, str]] = [
+            # (what, arguments, standard error closed / output closed / input closed / a file-size limit,
+            # status, standard error)
+            ("a warning with standard error closed", ("csv", "torn.DAT"), (2, closed), 0, ""),
+            ("datos -o - with standard error closed", datos_out, (2, closed), 0, ""),
+            ("info with standard output closed", ("info", "torn.DAT"), (1, closed), 1,
+             "ephem-table: cannot write standard output: Bad file descriptor\n"),
+            ("datos -o - past a file-size limit", datos_out, (1, 300), 1,
+             "ephem-table: cannot write standard output: File too large\n"),
+            ("datos - with standard input closed", ("datos", "-", "--start", "2026-01-01", "--rows", "3"), (0, closed),
+             1, "ephem-table: cannot read <stdin>: Bad file descriptor\n"),
+            ("csv - with standard input closed", ("csv", "-"), (0, closed), 1,
+             "ephem-table: cannot read -: Bad file descriptor\n"),
+        ]
+        with tempfile.TemporaryDirectory() as tmp:
+            pathlib.Path(tmp, "torn.DAT").write_text(TWO_LINE_ROW * 2 + TWO_LINE_ROW[:30])
+            expected_datos = run_tool(*datos_out[:-2], "-o", "D.DAT", cwd=tmp)
+            self.assertIn("warning", expected_datos.stderr)
+            expected = {"csv": run_tool("csv", "torn.DAT", cwd=tmp).stdout,
+                        "datos": pathlib.Path(tmp, "D.DAT").read_text()}
+            for what, args, (fd, how), status, message in cases:
+                with self.subTest(what), open(pathlib.Path(tmp, "out"), "w+") as out:
+                    def prepare(fd: int = fd, how: Any = how) -> None:
+                        if how == closed:
+                            os.close(fd)
+                        else:
+                            resource.setrlimit(resource.RLIMIT_FSIZE, (how, how))
+                    done = run_tool(*args, cwd=tmp, stdout=out, preexec_fn=prepare)
+                    out.seek(0)
+                    self.assertEqual(done.returncode, status, done.stderr)
+                    # The last line: a warning may come before it.
+                    self.assertEqual(done.stderr.splitlines(keepends=True)[-1:] if message else [],
+                                     [message] if message else [])
+                    if status == 0:
+                        self.assertEqual(out.read(), expected[args[0]])
+                    elif how == 300:
+                        self.assertEqual(out.read(), expected["datos"][:300])
 
     def test_a_reader_that_leaves_early_is_no_failure(self):
         rows = "".join(f"  {2451545 + k}.  5.  10.  1.5  1.  90.  20.  0.9\n" for k in range(20000))

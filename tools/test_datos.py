@@ -32,6 +32,8 @@ class ReadDatosTest(TestCase):
             # A row count beyond 32 bits is stored by ephem as its lowest value.
             (PLAIN.replace("30\n", "3000000000\n"), -2**31, ("", "", "", "")),
             (PLAIN.replace("30\n", "35-1\n"), 3, ("", "", "", "")),
+            # A repeat count of 4,401 digits, held as the largest count: it serves the rest of the read.
+            (PLAIN.replace(" 0.0\n", " 1" + "0" * 4400 + "*0.0\n", 1), 30, ("", "", "", "")),
         ]
         for text, rows, notes in cases:
             with self.subTest(text=text):

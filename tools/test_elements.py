@@ -68,6 +68,7 @@ class RefusalTest(TestCase):
                                     comet_line(2, "2P/Encke", "0.847200"))),
             "magnitude.mpc": ceres[:8] + " 3,34  0.12" + ceres[19:],
             "slope.mpc": comet[:91] + " 8.0  4.x" + comet[100:],
+            "steep.mpc": comet[:91] + " 8.0 25.0" + comet[100:],
         }
         cases = [
             # (arguments, status, start of the message after "ephem-table ...: ")
@@ -125,6 +126,12 @@ class RefusalTest(TestCase):
             (["magnitude.mpc"], 1, "magnitude.mpc:1: columns 9-13 (absolute magnitude H): '3,34' is not a number"),
             (["slope.mpc"], 1, "slope.mpc:1: columns 97-100 (slope parameter G): '4.x' is not a number"),
             (ELEMENTS_OK + ["G=0.2"], 2, "target: G= needs H="),
+            # Slopes far outside the published ones: G = 1E308 made V -762.
+            (ELEMENTS_OK + ["H=10", "G=1e308"], 2, "target: elements: G = 1e+308: the H, G system's slope G lies from "
+                                                   "-1 to 1"),
+            (["steep.mpc"], 1, "steep.mpc:1: G = 25.0: a comet's slope G lies from 0 to 20"),
+            # A decompression bomb: 8 MiB of line ends in 8 kB.
+            (["bomb.gz"], 1, "bomb.gz: uncompresses to more than 50 times its size"),
             (ELEMENTS_OK + ["H=inf"], 2, "target: H=inf is not a finite number"),
             (["mars", "--observer", "a=1 e=-0.1 i=0 om=0 w=0 M=0 epoch=2451545"], 2, "--observer: elements: e = -0.1"),
         ]
@@ -132,6 +139,7 @@ class RefusalTest(TestCase):
             for name, text in files.items():
                 pathlib.Path(tmp, name).write_text(text + "\n")
             pathlib.Path(tmp, "cut.gz").write_bytes(gzip.compress(ceres.encode())[:40])
+            pathlib.Path(tmp, "bomb.gz").write_bytes(gzip.compress(b"\n" * (8 << 20)))
             for args, status, message in cases:
                 start = "1799-12-31" if args == ["pluto"] else "2023-01-01"
                 with self.subTest(args=" ".join(args)[:80]):
@@ -140,7 +148,7 @@ class RefusalTest(TestCase):
                     self.assertEqual(done.stderr.count("\n"), 1, done.stderr)
                     self.assertIn(message, done.stderr)
                     self.assertLess(len(done.stderr), 400)
-                    self.assertEqual(sorted(p.name for p in pathlib.Path(tmp).iterdir()), sorted([*files, "cut.gz"]))
+                    self.assertEqual(sorted(p.name for p in pathlib.Path(tmp).iterdir()), sorted([*files, "cut.gz", "bomb.gz"]))
 
     def test_command_line_values(self):
         for args, message in [(["--start", "2000-01-01x"], "--start '2000-01-01x' is neither a date"),

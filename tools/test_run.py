@@ -5,8 +5,11 @@ import csv
 import os
 import pathlib
 import shutil
+import signal
 import subprocess
+import sys
 import tempfile
+import time
 import unittest
 
 from testing import CERES_LINE, EPHEM, EXAMPLES, SCRIPT, TOOLS, TestCase, run_tool
@@ -31,6 +34,17 @@ def run_installed(launcher, *args, cwd, temporary):
     link.symlink_to(launcher)
     env = dict(os.environ, PYTHONDONTWRITEBYTECODE="1", TMPDIR=str(temporary), PATH="/usr/bin:/bin")
     return subprocess.run([str(link), *args], cwd=cwd, env=env, capture_output=True, text=True)
+
+
+def install_beside(bin_folder, script):
+    """ephem-table laid out as cmake --install lays it out, with an ephem beside it that runs script
+    (none: no ephem)."""
+    bin_folder.mkdir(parents=True, exist_ok=True)
+    shutil.copy(SCRIPT, bin_folder / "ephem-table")
+    shutil.copytree(TOOLS / "ephem_table", bin_folder.parent / "share" / "ephem" / "ephem_table")
+    if script is not None:
+        (bin_folder / "ephem").write_text("#!/bin/sh\n" + script + "\n")
+        (bin_folder / "ephem").chmod(0o755)
 
 
 def folder_state(folder):
@@ -100,14 +114,9 @@ class RunTest(TestCase):
             with self.subTest(script=script and script[:20], args=args), tempfile.TemporaryDirectory() as name:
                 tmp = pathlib.Path(name)
                 work, temporary, bin_folder = tmp / "work", tmp / "temporary", tmp / "prefix" / "bin"
-                for folder in (work, temporary, bin_folder):
+                for folder in (work, temporary):
                     folder.mkdir(parents=True)
-                # ephem-table laid out as cmake --install lays it out, and an ephem that does as told.
-                shutil.copy(SCRIPT, bin_folder / "ephem-table")
-                shutil.copytree(TOOLS / "ephem_table", tmp / "prefix" / "share" / "ephem" / "ephem_table")
-                if script is not None:
-                    (bin_folder / "ephem").write_text("#!/bin/sh\n" + script + "\n")
-                    (bin_folder / "ephem").chmod(0o755)
+                install_beside(bin_folder, script)
                 done = run_installed(bin_folder / "ephem-table", "run", "mars", "--start", "2026-01-01", "--rows", "3",
                                      *args, cwd=work, temporary=temporary)
                 self.assertEqual(done.returncode, status, done.stderr)
@@ -115,6 +124,75 @@ class RunTest(TestCase):
                 self.assertEqual(done.stderr.count("\n"), 1 + left, done.stderr)
                 self.assertEqual(len(list(temporary.iterdir())), left)
                 self.assertEqual(list(work.iterdir()), [])
+
+    def test_a_signal_ends_the_run_as_an_interrupt_and_leaves_nothing(self):
+        # SIGTERM and SIGHUP while ephem runs (here one that sleeps): ephem is ended and waited for, the
+        # run folder removed, the status that of the signal. Kept with --keep.
+        cases = [(signal.SIGTERM, ()), (signal.SIGHUP, ()), (signal.SIGINT, ()), (signal.SIGTERM, ("--keep",))]
+        for number, args in cases:
+            with self.subTest(signal=number.name, args=args), tempfile.TemporaryDirectory() as name:
+                tmp = pathlib.Path(name)
+                work, temporary, bin_folder = tmp / "work", tmp / "temporary", tmp / "prefix" / "bin"
+                install_beside(bin_folder, f"echo $$ > {tmp / 'ephem.pid'}\nexec sleep 60")
+                work.mkdir()
+                temporary.mkdir()
+                link = tmp / "ephem-table"
+                link.symlink_to(bin_folder / "ephem-table")
+                env = dict(os.environ, PYTHONDONTWRITEBYTECODE="1", TMPDIR=str(temporary), PATH="/usr/bin:/bin")
+                started = subprocess.Popen([str(link), "run", "mars", "--start", "2026-01-01", "--rows", "3", *args],
+                                           cwd=work, env=env, stderr=subprocess.PIPE, text=True)
+                while not (tmp / "ephem.pid").exists() or not (tmp / "ephem.pid").read_text().strip():
+                    self.assertIsNone(started.poll(), "ended before ephem started")
+                    time.sleep(0.01)
+                started.send_signal(number)
+                _, errors = started.communicate(timeout=30)
+                self.assertEqual(started.returncode, 128 + number, errors)
+                with self.assertRaises(ProcessLookupError):
+                    os.kill(int((tmp / "ephem.pid").read_text()), 0)
+                self.assertEqual(len(list(temporary.iterdir())), len(args))
+                self.assertEqual(list(work.iterdir()), [])
+
+    @unittest.skipUnless(shutil.which("strace"), "needs strace to raise a signal at one system call")
+    def test_a_signal_while_a_file_is_replaced_leaves_no_temporary(self):
+        # The tracer raises the signal at a sync of the temporary that replaces a file: at the first, of
+        # DATOS.DAT's; at the third, of run's CSV (its DATOS.DAT and run folder come first).
+        cases = [("SIGTERM", 1, ("datos", "mars", "--start", "2026-01-01", "--rows", "3", "-o", "out.txt")),
+                 ("SIGHUP", 3, ("run", "mars", "--start", "2026-01-01", "--rows", "3", "--csv", "out.txt"))]
+        for name, when, args in cases:
+            with self.subTest(signal=name, command=args[0]), tempfile.TemporaryDirectory() as tmp:
+                work, temporary = pathlib.Path(tmp, "work"), pathlib.Path(tmp, "temporary")
+                work.mkdir()
+                temporary.mkdir()
+                (work / "out.txt").write_text("what was there\n")
+                env = dict(os.environ, PYTHONDONTWRITEBYTECODE="1", TMPDIR=str(temporary),
+                           PATH=str(pathlib.Path(EPHEM or "/nonexistent").resolve().parent) + ":/usr/bin:/bin")
+                done = subprocess.run(["strace", "-qq", "-o", "/dev/null", "-e", "trace=fsync", "-e",
+                                       f"inject=fsync:signal={name}:when={when}", sys.executable, str(SCRIPT), *args],
+                                      cwd=work, env=env, capture_output=True, text=True)
+                if done.returncode == 1 and "ephem is neither" in done.stderr:
+                    self.skipTest("needs the built ephem: EPHEM=path/to/ephem (CTest sets it)")
+                self.assertEqual(done.returncode, 128 + getattr(signal, name), done.stderr)
+                self.assertEqual(sorted(p.name for p in work.iterdir()), ["out.txt"])
+                self.assertEqual((work / "out.txt").read_text(), "what was there\n")
+                self.assertEqual(list(temporary.iterdir()), [])
+
+    def test_a_dir_whose_files_ephem_could_not_use_is_refused_before_it_runs(self):
+        # A FIFO ZEPO.DAT would have the run wait for ever (ephem writes it, run reads it back).
+        makers = [("ZEPO.DAT", os.mkfifo), ("DATOS.DAT", os.mkfifo), ("ZEPO.DAT", os.mkdir)]
+        for name, make in makers:
+            with self.subTest(name=name, kind=make.__name__), tempfile.TemporaryDirectory() as tmp:
+                folder = pathlib.Path(tmp, "D")
+                folder.mkdir()
+                make(folder / name)
+                bin_folder = pathlib.Path(tmp, "prefix", "bin")
+                install_beside(bin_folder, f"touch {tmp}/ran")
+                done = run_installed(bin_folder / "ephem-table", "run", "mars", "--start", "2026-01-01", "--rows",
+                                     "3", "--dir", str(folder), cwd=tmp, temporary=pathlib.Path(tmp))
+                self.assertEqual((done.returncode, done.stderr),
+                                 (1, f"ephem-table: {folder / name} is no regular file (a FIFO, a device or a folder): "
+                                     f"run writes {name} and reads the table back, so give a --dir whose {name} is a "
+                                     f"file or absent\n"))
+                self.assertFalse(pathlib.Path(tmp, "ran").exists())
 
     @unittest.skipUnless(EPHEM, "needs the built ephem: EPHEM=path/to/ephem (CTest sets it)")
     def test_run_at_a_step_of_an_hour_gives_an_hourly_csv_and_plot(self):

@@ -29,12 +29,13 @@ FLY_BY = elements.Orbit(a=0.9224, e=0.1911, i=3.34, w=126.4, om=203.986, M=252.5
 class DurationTest(TestCase):
     def test_durations(self):
         # (text, the step in days, its text as DATOS.DAT keeps it); then texts refused: beyond the
-        # bounds, a unit that is none, no number, a blank inside, a sign, an exponent.
+        # bounds, a unit that is none, no number, a blank inside, a sign, an exponent, digits of another
+        # script (DATOS.DAT is ASCII).
         for text, days, kept in [("10m", "1/144", "10m"), (".5d", "1/2", "0.5d"), ("007d", "7", "7d"),
                                  ("1.50h", "1/16", "1.5h"), ("1m", "1/1440", "1m"), ("100d", "100", "100d")]:
             with self.subTest(text=text):
                 self.assertEqual(step.parse_step(text), step.Step(kept, Fraction(days)))
-        for text in ("0.99m", "100.01d", "0d", "30s", "h", "1 h", "-1h", "1e1m"):
+        for text in ("0.99m", "100.01d", "0d", "30s", "h", "1 h", "-1h", "1e1m", "\u0661\u0660m", "\uff11h"):
             with self.subTest(text=text), self.assertRaises(ValueError):
                 step.parse_step(text)
 

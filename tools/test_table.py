@@ -1,21 +1,27 @@
 """Tests of reading ZEPO.DAT: the spellings of its items, rows on one or two lines, and a table as ephem
 leaves it: cut inside a row, still being written under its lock, endless, or malformed."""
 
+import datetime
 import fcntl
 import io
 import math
 import os
 import pathlib
+import shutil
+import subprocess
 import sys
 import tempfile
 import threading
+import time
 import unittest
+from typing import Dict, Tuple
 from unittest import mock
 
-import subprocess
-
-from testing import EPHEM, MARS_TABLE, NAN_ROW, ONE_LINE_ROW, TWO_LINE_ROW, TestCase, run_tool
+from testing import EPHEM, MARS_TABLE, NAN_ROW, ONE_LINE_ROW, SCRIPT, TWO_LINE_ROW, TestCase, long_check, run_tool
+from ephem_table import datos, elements
 from ephem_table import table as et
+from ephem_table.dates import julian_date
+from ephem_table.step import parse_step
 from ephem_table.errors import DataError
 
 
@@ -133,23 +139,18 @@ class TableFileTest(TestCase):
         self.addCleanup(self.folder.cleanup)
         self.path = pathlib.Path(self.folder.name, "ZEPO.DAT")
 
-    def test_a_table_under_ephems_lock_is_read_to_its_last_whole_row(self):
-        self.path.write_text(TWO_LINE_ROW + TWO_LINE_ROW.splitlines()[0] + "\n")
-        for locked in (True, False):
-            with self.subTest(locked=locked), open(self.path, "rb") as writer:
-                if locked:
-                    fcntl.flock(writer, fcntl.LOCK_EX)
-                found = et.read_table(str(self.path))
-                self.assertEqual(len(found), 1)
-                (note,) = found.notes
-                if locked:
-                    self.assertEqual(note, f"note: {self.path}: ephem is still writing this table (its lock is "
-                                           f"held): read up to its last whole row, 1 rows")
-                else:
-                    self.assertIn("warning: ", note)
-            # The reader holds no lock afterwards: a run of ephem could start.
-            with open(self.path, "rb") as other:
-                fcntl.flock(other, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    def test_a_table_under_ephems_lock_read_without_waiting_ends_at_its_last_whole_row(self):
+        # A malformed line (the older table's, which the new rows need not meet at a line) ends it.
+        self.path.write_text(TWO_LINE_ROW + TWO_LINE_ROW.splitlines()[0] + "\n" + "older x table\n")
+        with open(self.path, "rb") as writer:
+            fcntl.flock(writer, fcntl.LOCK_EX)
+            found, still_written = et.read_table_as_written(str(self.path), wait=False)
+        self.assertEqual((len(found), still_written), (1, True))
+        self.assertEqual(found.notes, [f"note: {self.path}: ephem is still writing this table (its lock is held): "
+                                       f"read up to its last whole row, 1 rows"])
+        # The reader holds no lock afterwards: a run of ephem could start.
+        with open(self.path, "rb") as other:
+            fcntl.flock(other, fcntl.LOCK_EX | fcntl.LOCK_NB)
 
     @unittest.skipUnless(EPHEM, "needs the built ephem: EPHEM=path/to/ephem (CTest sets it)")
     def test_reads_while_ephem_writes_give_whole_rows_of_its_table(self):
@@ -161,7 +162,7 @@ class TableFileTest(TestCase):
         reads = []
         while ephem.poll() is None:
             if self.path.exists():
-                found = et.read_table(str(self.path))
+                found, _ = et.read_table_as_written(str(self.path), wait=False)
                 reads.append((found.values, found.notes))
         self.assertEqual(ephem.wait(), 0)
         final = et.read_table(str(self.path))
@@ -210,6 +211,130 @@ class TableFileTest(TestCase):
             et.read_table(str(self.path))
         self.assertEqual(str(caught.exception),
                          f"{self.path}:1: a line longer than 1000 characters, which no table holds")
+
+
+def ephem_table(folder, *args):
+    return subprocess.Popen([sys.executable, str(SCRIPT), *args], cwd=folder, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, text=True, env=dict(os.environ, PYTHONDONTWRITEBYTECODE="1"))
+
+
+def first_dates(csv_text):
+    """The dates (TDB) of the CSV's records."""
+    return [line.split(",")[1] for line in csv_text.splitlines()[2:]]
+
+
+TRACER = shutil.which("strace") is not None and subprocess.run(["strace", "-qq", "-o", "/dev/null", "true"]).returncode == 0
+
+
+class TwoRuns(TestCase):
+    """A table read while ephem writes its first row over an older table and has not yet cut the rest:
+    the companion never shows rows of two runs. The tables of two runs, and the race with a real run."""
+    folder: tempfile.TemporaryDirectory
+    tables: Dict[str, Tuple[str, str]]  # DATOS.DAT and ZEPO.DAT by body and step
+
+    @classmethod
+    def setUpClass(cls):
+        # Mars, and Venus from the same start: rows of the same times.
+        cls.folder = tempfile.TemporaryDirectory()
+        cls.tables = {}
+        start = julian_date("2026-01-01")
+        for body, step in (("mars", "1d"), ("venus", "1d"), ("mars", "1h"), ("venus", "1h")):
+            folder = pathlib.Path(cls.folder.name, body + step)
+            folder.mkdir()
+            text = datos.datos_text(elements.planet_orbit(body, start), elements.planet_orbit("emb", start), start, 60,
+                                    parse_step(step))
+            (folder / "DATOS.DAT").write_text(text)
+            assert subprocess.run([EPHEM], cwd=folder).returncode == 0
+            cls.tables[body + step] = (folder / "DATOS.DAT").read_text(), (folder / "ZEPO.DAT").read_text()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.folder.cleanup()
+
+    def mixed(self, folder, step, datos=True):
+        """Mars's DATOS.DAT and the first row of its table written over Venus's."""
+        mars, venus = self.tables["mars" + step][1], self.tables["venus" + step][1]
+        first = mars[:mars.index("\n", mars.index("\n") + 1) + 1]
+        (folder / "ZEPO.DAT").write_text(first + venus[len(first):])
+        if datos:
+            (folder / "DATOS.DAT").write_text(self.tables["mars" + step][0])
+        return first
+
+    def read_during_slowed_cuts(self, runs):
+        """ephem run over Venus's table with the cut after its first row held for a second by the tracer,
+        and read meanwhile by csv, waiting and not: the one waited for is the whole table, the other a
+        beginning of it (its first row, or more when it came after the cut)."""
+        mars = self.tables["mars1d"][1]
+        for run in range(runs):
+            with self.subTest(run=run), tempfile.TemporaryDirectory() as tmp:
+                folder = pathlib.Path(tmp)
+                (folder / "DATOS.DAT").write_text(self.tables["mars1d"][0])
+                (folder / "ZEPO.DAT").write_text(self.tables["venus1d"][1])
+                first = mars[:mars.index("\n", mars.index("\n") + 1) + 1]
+                ephem = subprocess.Popen(["strace", "-qq", "-o", "/dev/null", "-P", str(folder.resolve() / "ZEPO.DAT"),
+                                          "-e", "trace=ftruncate", "-e", "inject=ftruncate:delay_enter=1000000:when=1",
+                                          EPHEM], cwd=folder)
+                while not (folder / "ZEPO.DAT").read_text().startswith(first):
+                    self.assertIsNone(ephem.poll(), "ephem ended before its first row was in the file")
+                    time.sleep(0.001)
+                readers = [ephem_table(folder, "csv"), ephem_table(folder, "csv", "--no-wait")]
+                (waited, waited_errors), (hasty, _) = (reader.communicate() for reader in readers)
+                self.assertEqual(ephem.wait(), 0)
+                self.assertEqual([r.returncode for r in readers], [0, 0], waited_errors)
+                self.assertEqual(len(first_dates(waited)), 60)
+                self.assertEqual(waited, ephem_table(folder, "csv").communicate()[0])
+                # The rows' own values; the rates of motion of a shorter read end with its last rows.
+                rates = waited.splitlines()[1].split(",").index("ra_rate_arcsec_min")
+                self.assertEqual([line.split(",")[:rates] for line in hasty.splitlines()[2:]],
+                                 [line.split(",")[:rates] for line in waited.splitlines()[2:len(hasty.splitlines())]])
+
+
+@unittest.skipUnless(EPHEM, "needs the built ephem: EPHEM=path/to/ephem (CTest sets it)")
+class TableOfTwoRunsTest(TwoRuns):
+    def test_a_reader_waits_or_keeps_the_rows_of_the_run_that_holds_the_table(self):
+        # The test holds ephem's lock on a table whose first row is this run's and the rest the older
+        # table's. (step, DATOS.DAT beside it, --no-wait, status, the CSV's dates, the last line of
+        # standard error)
+        cases = [
+            ("1d", True, True, 0, ["2026-01-01 00:00:00"], "rows 2 to "),
+            ("1h", True, True, 0, ["2026-01-01 00:00:00"], "rows 2 to "),
+            ("1d", False, True, 1, [], "ZEPO.DAT: ephem is writing this table, and its rows cannot be told from an "
+                                      "older table's without the DATOS.DAT that made it"),
+            # Waiting: the run ends (here the test writes its table and lets go) and the table is whole.
+            ("1d", True, False, 0, [f"{datetime.date(2026, 1, 1) + datetime.timedelta(k)} 00:00:00" for k in range(60)],
+             "waiting until it is done"),
+        ]
+        for step, beside, no_wait, status, dates, said in cases:
+            with self.subTest(step=step, beside=beside, no_wait=no_wait), tempfile.TemporaryDirectory() as tmp:
+                folder = pathlib.Path(tmp)
+                self.mixed(folder, step, beside)
+                with open(folder / "ZEPO.DAT", "rb") as held:
+                    fcntl.flock(held, fcntl.LOCK_EX)
+                    reader = ephem_table(folder, "csv", *(["--no-wait"] if no_wait else []))
+                    if no_wait:
+                        out, errors = reader.communicate()
+                    else:
+                        self.assertIn("waiting", reader.stderr.readline())
+                        (folder / "ZEPO.DAT").write_text(self.tables["mars" + step][1])
+                if not no_wait:
+                    out, errors = reader.communicate()
+                self.assertEqual(reader.returncode, status, errors)
+                self.assertEqual(first_dates(out), dates)
+                self.assertIn(said, (errors.splitlines() or ["waiting until it is done"])[-1])
+
+    @unittest.skipUnless(TRACER, "needs strace to slow the cut")
+    def test_a_reader_during_a_slowed_cut_never_shows_rows_of_two_runs(self):
+        self.read_during_slowed_cuts(1)
+
+
+
+@unittest.skipUnless(EPHEM and TRACER, "needs the built ephem (EPHEM) and strace to slow the cut")
+@long_check
+class ManySlowedCutsTest(TwoRuns):
+    """The race a hundred times over: the long set."""
+
+    def test_a_hundred_readers_during_slowed_cuts(self):
+        self.read_during_slowed_cuts(100)
 
 
 if __name__ == "__main__":

@@ -74,6 +74,8 @@ def run_tool(*args: str, cwd: Any = None, stdout: Any = subprocess.PIPE, stdin: 
     PATH. `fresh` (or any other option of subprocess.run) starts a new interpreter: for what only a new one
     shows (its start-up, the streams it is given, its exit)."""
     env = dict(os.environ, PYTHONDONTWRITEBYTECODE="1")
+    # As users run it: standard output buffered (a test's environment may say otherwise).
+    env.pop("PYTHONUNBUFFERED", None)
     if path:
         env["PATH"] = path + os.pathsep + env.get("PATH", "")
     if fresh or FRESH or options:
@@ -87,7 +89,7 @@ def forked_run(args: List[str], cwd: Any, stdin: Optional[int], stdout: Any,
                env: "dict[str, str]") -> "subprocess.CompletedProcess[str]":
     """The command's main() in a child of this process, on its own standard output and error (pipes, or
     the file `stdout`), in `cwd` with `env`; its exit status is main's."""
-    from ephem_table import cli
+    from ephem_table import cli, process
     if args and args[0] in ("plot", "run"):
         importlib.import_module("ephem_table.plot")  # matplotlib imported once, not in every child
     out_pipe = os.pipe() if stdout is subprocess.PIPE else None
@@ -112,7 +114,9 @@ def forked_run(args: List[str], cwd: Any, stdin: Optional[int], stdout: Any,
             sys.stdin = interpreter_input()  # type: ignore[assignment]
             sys.stdout = interpreter_stream(1, "strict", env)
             sys.stderr = interpreter_stream(2, "backslashreplace", env)
-            status = flush_at_exit(cli.main(args))
+            # What the script does with its streams and signals, then its main.
+            process.prepare()
+            status = flush_at_exit(process.status_of(lambda: cli.main(args)))
         except BaseException:  # a fault of the harness or an escape from main: shown, never hidden
             os.write(2, traceback.format_exc().encode())
         os._exit(status)

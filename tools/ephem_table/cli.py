@@ -5,6 +5,7 @@ for a bad command line (errors.UsageError); warnings and notes about a table go 
 """
 
 import argparse
+import dataclasses
 import importlib.util
 import io
 import math
@@ -20,10 +21,10 @@ from .files import open_input, write_output
 from .csvout import write_csv
 from .nan import NAN_CAUSES, NanSummary, datos_causes
 from .observing import SiteOptions, add_site_arguments, csv_columns, site_options, write_nights, write_rates
-from .row import Table
+from .row import ROW_LENGTH, Table
 from .step import DAILY, DURATION_FORMS, Step, counts_steps, parse_step, real_table, scaled_note
 from .run import find_ephem, run_ephem, run_folder
-from .table import read_table
+from .table import read_table_as_written, rows_of_one_run
 from .timescales import leap_second_note, utc_available, utc_date
 
 # ephem reads the row count into a signed 32-bit integer.
@@ -50,8 +51,8 @@ or in one command, which leaves the working directory as it was but for the CSV 
   ephem-table run examples/ceres-mpc/ceres.mpc --start 2023-03-01 --rows 31 --csv ceres.csv --plot ceres.png
 
 A table is read as ephem writes it: a row is eight numbers ending with a line end. A last row cut short
-(a table copied or read while ephem writes it) is dropped with a warning; a table that ephem is still
-writing (it holds its lock) is read up to its last whole row, with a note.
+(a table copied) is dropped with a warning. A table that ephem is writing (it holds its lock) is waited
+for, with a note; --no-wait reads it as it is and keeps the rows that follow the DATOS.DAT that made it.
 
 Files written (-o) are replaced whole or not at all, through a temporary file beside them that keeps
 their mode; a symbolic link is written through to its target; a FIFO or device is written directly;
@@ -83,13 +84,14 @@ the number of rows (one a day, or one a --step). TARGET is one of:
 
 Angles are referred to the ecliptic and equinox of J2000; i is the inclination, om the longitude of
 the ascending node, w the argument of perihelion, M the mean anomaly at the epoch. ephem's model has
-only elliptic orbits: e must be above 0 and below 1. Orbits outside these bounds are refused as no
+only elliptic orbits: e from 0 (a circle) to below 1. Orbits outside these bounds are refused as no
 orbit around the Sun:
   perihelion q = a (1 - e)  at least 0.00465 AU, the Sun's radius (a closer one passes through the Sun)
   a                         at most 1,000,000 AU (the Sun's sphere of influence ends near 230,000 AU)
   i                         from -180 to 180 degrees
   w, om, M                  from -360 to 360 degrees: one turn either way holds every orbit and place
   m                         from 0 to 1 solar mass
+  G                         from -1 to 1 for H, G (a minor planet), from 0 to 20 for a comet's slope
 
 The observer is the Earth-Moon barycentre, unless --observer gives another source in the same forms
 (its words end at the next option or at the first word after it that is not an element); --observer
@@ -282,14 +284,18 @@ def run_datos(args: argparse.Namespace) -> None:
     datos.write_datos(args.output, datos_for(args)[0])
 
 
-def load_table(path: str, named: Optional[str]) -> Tuple[Table, Optional[datos.Datos], str]:
+def load_table(path: str, named: Optional[str], wait: bool = True) -> Tuple[Table, Optional[datos.Datos], str]:
     """The table in real dates and distances, its notes (a torn last row, a table still being written)
     said on standard error; with the DATOS.DAT that made it (named by --datos, else the one beside it),
     its values real, or None and why. The table of a scaled run (datos --step) is turned into real
-    dates and distances here, once; without its DATOS.DAT it is refused."""
-    table = read_table(path)
+    dates and distances here, once; without its DATOS.DAT it is refused. A table that ephem is writing
+    is waited for, or, without `wait`, read as it is and kept to the rows of the run that writes it,
+    which its DATOS.DAT tells."""
+    table, still_written = read_table_as_written(path, wait, warn)
     for note in table.notes:
         warn(note)
+    if still_written:
+        table = this_runs_rows(path, table, named)
     found, why = datos.for_table(path, table, named)
     if found is not None and found.origin_jd_tdb is not None:
         return real_table(table, found.step, found.origin_jd_tdb, found.start_jd_tdb), found.real(), ""
@@ -298,6 +304,25 @@ def load_table(path: str, named: Optional[str]) -> Tuple[Table, Optional[datos.D
                         f"(ephem-table datos --step), whose dates and distances need the step and factors of "
                         f"the DATOS.DAT that made it; {why}")
     return table, found, why
+
+
+def this_runs_rows(path: str, table: Table, named: Optional[str]) -> Table:
+    """The rows of a table read while ephem writes it that are that run's (table.rows_of_one_run), by the
+    DATOS.DAT that made its first row (--datos, else the one beside it); without one, it is refused."""
+    found, why = datos.for_table(path, Table(table.name, table.values[:ROW_LENGTH]), named)
+    if found is None:
+        raise DataError(f"{path}: ephem is writing this table, and its rows cannot be told from an older "
+                        f"table's without the DATOS.DAT that made it ({why}); read it without --no-wait")
+
+    second_row = dataclasses.replace(found, start_jd_tdb=found.start_jd_tdb + 1)
+
+    def placed(second: Table) -> bool:
+        return not datos.describes(second_row, second)
+    kept = rows_of_one_run(table, found.start_jd_tdb, found.rows, placed)
+    if len(kept) < len(table):
+        warn(f"note: {path}: rows {len(kept) + 1} to {len(table)} are not this run's (an older table not yet cut "
+             f"away): left out")
+    return kept
 
 
 def warn_nan(table: Table) -> NanSummary:
@@ -314,7 +339,7 @@ def warn_no_utc() -> None:
 
 def run_csv(args: argparse.Namespace) -> None:
     options = site_options(args)
-    table, found, why = load_table(args.table, args.datos)
+    table, found, why = load_table(args.table, args.datos, not args.no_wait)
     warn_no_utc()
     write_table_csv(table, sys.stdout, found, why, accuracy.model_errors(table, found, why), options)
     sys.stdout.flush()
@@ -344,7 +369,7 @@ def check_plotting() -> None:
 
 def run_plot(args: argparse.Namespace) -> None:
     options = site_options(args)
-    table, found, why = load_table(args.table, args.datos)
+    table, found, why = load_table(args.table, args.datos, not args.no_wait)
     if not len(table):
         raise DataError(f"{args.table}: the table has no rows to plot")
     draw(args.table, table, args.output, args.title, warn_nan(table), found,
@@ -412,7 +437,7 @@ def write_magnitudes(out: TextIO, table: Table, found: Optional[datos.Datos], wh
 
 def run_info(args: argparse.Namespace) -> None:
     options = site_options(args)
-    table, found, why = load_table(args.table, args.datos)
+    table, found, why = load_table(args.table, args.datos, not args.no_wait)
     write_info(args.table, table, sys.stdout, found, why, accuracy.model_errors(table, found, why), options,
                args.datos or beside_table(args.table))
     warn_nan(table)
@@ -537,6 +562,9 @@ def parser() -> argparse.ArgumentParser:
     datos_help = ("the DATOS.DAT that made the table (default: the one beside the table, if it describes it): "
                   "the observer's orbit gives the Sun's place for oppositions, conjunctions and greatest "
                   "elongations, its notes the magnitude parameters")
+    no_wait_help = ("while ephem writes the table, read what is there now rather than wait until it is done: "
+                    "only the rows whose times and places follow the DATOS.DAT that made it (refused without "
+                    "one)")
     c = commands.add_parser("csv", help="write the table as CSV to standard output",
                             description="Writes the table as CSV to standard output: a comment line "
                                         "stating the frame and time scales, a header row, one record "
@@ -555,6 +583,7 @@ def parser() -> argparse.ArgumentParser:
     c.add_argument("table", nargs="?", default="ZEPO.DAT", help=table_help)
     c.add_argument("--datos", metavar="FILE", help=datos_help)
     add_site_arguments(c)
+    c.add_argument("--no-wait", action="store_true", help=no_wait_help)
     c.set_defaults(run=run_csv)
 
     g = commands.add_parser("plot", help="draw the sky track, distances, illumination and events",
@@ -575,6 +604,7 @@ def parser() -> argparse.ArgumentParser:
                                    "most 64 KiB, else the file name)")
     g.add_argument("--datos", metavar="FILE", help=datos_help)
     add_site_arguments(g)
+    g.add_argument("--no-wait", action="store_true", help=no_wait_help)
     g.set_defaults(run=run_plot)
 
     i = commands.add_parser("info", help="rows, span, NAN rows and events of a table",
@@ -591,6 +621,7 @@ def parser() -> argparse.ArgumentParser:
     i.add_argument("table", nargs="?", default="ZEPO.DAT", help=table_help)
     i.add_argument("--datos", metavar="FILE", help=datos_help)
     add_site_arguments(i)
+    i.add_argument("--no-wait", action="store_true", help=no_wait_help)
     i.set_defaults(run=run_info)
 
     r = commands.add_parser("run", help="datos, ephem, csv, plot and info in one command",

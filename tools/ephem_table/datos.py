@@ -25,12 +25,12 @@ from typing import Iterable, List, Optional, Tuple
 
 from . import kepler
 from .dates import calendar_date
-from .elements import (BARYCENTRE, GEOCENTRE, INTEGRATION, PLANET, PLANET_TABLE_SOURCE, Fit, Orbit, Photometry,
-                       Reference)
+from .elements import (BARYCENTRE, GEOCENTRE, INTEGRATION, PLANET, PLANET_TABLE_SOURCE, ElementsError, Fit, Orbit,
+                       Photometry, Reference, check_photometry)
 from .errors import DataError
 from .files import read_small_file, write_output
 from .row import Row, Table
-from .step import DAILY, Step, parse_step, real_time, scaled_axis, scaled_time
+from .step import DAILY, Step, offset_in_steps, parse_step, real_time, scaled_axis, scaled_time
 
 TARGET_NOTE = "target:"
 OBSERVER_NOTE = "observer:"
@@ -158,7 +158,10 @@ class Datos:
             return None
         if not (math.isfinite(h) and math.isfinite(g)):
             return None
-        return Photometry(found.group(1), h, g)
+        try:
+            return check_photometry(Photometry(found.group(1), h, g), "")
+        except ElementsError:
+            return None  # a note edited past the bounds: no magnitudes rather than meaningless ones
 
 
 def reference_of(note: str, label: str, orbit: Orbit) -> Tuple[Optional[Reference], str]:
@@ -257,8 +260,13 @@ def write_datos(path: str, text: str) -> None:
 # Reading ----------------------------------------------------------------------------------------------
 
 def read_datos(path: str) -> Datos:
-    """The DATOS.DAT at path, if it is a regular file of at most MAX_BYTES."""
-    return parse_datos(read_small_file(path, MAX_BYTES, "DATOS.DAT").decode("latin-1"), path)
+    """The DATOS.DAT at path, if it is a regular file of at most MAX_BYTES; any fault of its values is a
+    DatosError, so that a file beside a table that cannot be read is passed over."""
+    text = read_small_file(path, MAX_BYTES, "DATOS.DAT").decode("latin-1")
+    try:
+        return parse_datos(text, path)
+    except (ValueError, ArithmeticError) as error:
+        raise DatosError(f"{path}: cannot be read as a DATOS.DAT ({error})") from None
 
 
 # How far the place the DATOS.DAT gives for the table's first row may be from the row's, as a share of
@@ -283,7 +291,10 @@ def for_table(table_path: str, table: Table, given: Optional[str] = None) -> Tup
             return None, f"{error} (name another with --datos)"
     else:
         path, found = given, read_datos(given)
-    mismatch = describes(found, table)
+    try:
+        mismatch = describes(found, table)
+    except (ValueError, ArithmeticError) as error:
+        mismatch = f"does not describe the table: its orbits cannot be moved ({error})"
     if mismatch:
         if given is not None:
             raise DatosError(f"{path}: {mismatch}")
@@ -321,16 +332,22 @@ def describes(found: Datos, table: Table) -> str:
             return (f"does not describe the table: its rows count steps of {found.step.words()}, which puts the "
                     f"last row at time {last!r}, but the table's is at {table[-1].jd_tdb!r}")
         placed += first_placed(table[k] for k in range(len(table) - 1, -1, -1))
+    def place(time: float) -> kepler.Vector:
+        return kepler.equatorial(kepler.difference(target.position(time)[0], observer.position(time)[0]))
     for row in placed:
         body, _ = target.position(row.jd_tdb)
-        eye, _ = observer.position(row.jd_tdb)
-        seen = kepler.equatorial(kepler.difference(body, eye))
-        off = kepler.norm(kepler.difference(seen, kepler.from_place(row.ra_hours, row.dec_deg,
-                                                                    row.observer_distance_au)))
+        seen = kepler.from_place(row.ra_hours, row.dec_deg, row.observer_distance_au)
+        off = kepler.norm(kepler.difference(place(row.jd_tdb), seen))
         if not (off <= SAME_TABLE * row.observer_distance_au and
                 abs(kepler.norm(body) - row.sun_distance_au) <= SAME_TABLE * row.sun_distance_au):
             return (f"does not describe the table: its orbits put the body {off:.3g} {'scaled ' if scaled else ''}AU "
                     f"from the place of the row of {when} {row.jd_tdb!r}")
+        steps = offset_in_steps(seen, place(row.jd_tdb - 1.0), place(row.jd_tdb), place(row.jd_tdb + 1.0),
+                                row.observer_distance_au) if scaled else 0.0
+        if abs(steps) >= 0.5:
+            return (f"does not describe the table: its orbits give the place of the row of time {row.jd_tdb!r} "
+                    f"{abs(steps):.2f} steps of {found.step.words()} {'earlier' if steps < 0 else 'later'}, so the "
+                    f"table starts at another time than its note's JD {found.origin_jd_tdb!r}")
     return ""
 
 
@@ -407,7 +424,9 @@ class GroupReader:
                 token = re.split(r"[\s,/]", line[position:], maxsplit=1)[0]
                 raise self.fail(f"{token[:20]!r} is not {'an integer' if integer else 'a number'} "
                                 f"(in the {what})")
-            repeat = int(match.group(1)) if match.group(1) is not None else 1
+            # ephem holds a count beyond the 32-bit range as the largest count.
+            digits = (match.group(1) or "1").lstrip("0") or "0"
+            repeat = int(digits) if len(digits) <= 10 else INT32_MAX
             if repeat == 0:
                 raise self.fail(f"a repeat count of 0 (in the {what})")
             exponent = match.group(3) or match.group(4) or "0"

@@ -92,6 +92,21 @@ class Fit(NamedTuple):
 # The slope parameter of the H, G system when a source gives H alone.
 DEFAULT_G = 0.15
 
+# The slopes that published parameters use, by kind: the H, G system's G is fitted within -1 to 1 (the
+# Minor Planet Center's lines keep to a few tenths around 0.15); a comet's slope G (2.5 G = K of the
+# total magnitude's K log10(r)) from 0 to 20, K up to 50. A slope far outside gives magnitudes of no
+# meaning (G = 1E308 made V -762).
+SLOPE_BOUNDS = {"minor planet": (-1.0, 1.0), "comet": (0.0, 20.0)}
+
+
+def check_photometry(photometry: Photometry, where: str) -> Photometry:
+    """Refuses a slope outside the bounds its kind publishes (SLOPE_BOUNDS); `where` names the source."""
+    low, high = SLOPE_BOUNDS.get(photometry.kind, (-math.inf, math.inf))
+    if not low <= photometry.g <= high and photometry.kind != PLANET:
+        what = "the H, G system's slope G" if photometry.kind == MINOR_PLANET else "a comet's slope G"
+        raise ElementsError(f"{where}: G = {photometry.g!r}: {what} lies from {low:g} to {high:g}")
+    return photometry
+
 
 @dataclasses.dataclass
 class Orbit:
@@ -316,7 +331,8 @@ def named_orbit(words: Sequence[str], name: str = "") -> Orbit:
         if not math.isfinite(given.get(key, 0.0)):
             raise ElementsError(f"{key}={given[key]!r} is not a finite number")
     if "H" in given:
-        orbit.photometry = Photometry(MINOR_PLANET, given["H"], given.get("G", DEFAULT_G))
+        orbit.photometry = check_photometry(Photometry(MINOR_PLANET, given["H"], given.get("G", DEFAULT_G)),
+                                            "elements")
     orbit.m = given.get("m", 0.0)
     if orbit.m < 0.0:
         raise ElementsError(f"elements: m = {orbit.m!r}: a mass cannot be negative")

@@ -12,12 +12,13 @@ Writing (`write_output`), as careful Unix tools do:
   to the old file keeps the old content;
 - a symbolic link is written through to its final target, in the same way;
 - a FIFO or a device is written directly, as a pipe is: the run waits for a FIFO's reader;
-- "-" is standard output;
+- "-" is standard output, each write checked (process.CheckedOutput): a short one is a failure;
 - a folder, a socket, or a path that cannot be written is refused with its reason.
 """
 
+import contextlib
 import errno
-import fcntl
+import io
 import os
 import secrets
 import stat
@@ -25,6 +26,7 @@ import sys
 from typing import BinaryIO, Iterator, Optional, Tuple
 
 from .errors import DataError
+from .process import signals_held
 
 CHUNK = 1 << 20
 
@@ -120,36 +122,13 @@ def read_small_file(path: str, limit: int, what: str) -> bytes:
         os.close(fd)
 
 
-def being_written(stream: BinaryIO) -> bool:
-    """Whether the file is locked for writing: ephem holds an exclusive lock (flock) on its table while
-    it writes it. The shared lock taken to find out is given back at once, so that it never keeps a run
-    of ephem from starting."""
-    try:
-        fd = stream.fileno()
-        if not stat.S_ISREG(os.fstat(fd).st_mode):
-            return False
-        fcntl.flock(fd, fcntl.LOCK_SH | fcntl.LOCK_NB)
-    except BlockingIOError:
-        return True
-    except (OSError, ValueError):
-        return False
-    fcntl.flock(fd, fcntl.LOCK_UN)
-    return False
-
-
 # Writing --------------------------------------------------------------------------------------------
 
 def write_output(path: str, data: bytes) -> None:
     """Writes data to path as the module's notes say; a failure leaves what was there as it was (but
     for what a FIFO or device has taken) and raises DataError naming path and the reason."""
     if path == "-":
-        try:
-            sys.stdout.buffer.write(data)
-            sys.stdout.buffer.flush()
-        except BrokenPipeError:
-            raise
-        except OSError as error:
-            raise DataError(f"cannot write standard output: {error.strerror}") from None
+        write_standard_output(data)
         return
     target = final_target(path)
     try:
@@ -166,6 +145,25 @@ def write_output(path: str, data: bytes) -> None:
         write_directly(path, target, data)
     else:
         raise DataError(f"cannot write {path}: it is a socket, not a file")
+
+
+def write_standard_output(data: bytes) -> None:
+    """Writes data to standard output, after any text before it, to the last byte or failing: straight
+    to the descriptor, so that nothing is left in a buffer to fail again at exit. A reader that left
+    (BrokenPipeError) is the caller's to keep quiet about."""
+    try:
+        sys.stdout.flush()
+        try:
+            fd = sys.stdout.fileno()
+        except (AttributeError, io.UnsupportedOperation):
+            sys.stdout.buffer.write(data)  # a stream without a descriptor (in tests)
+            sys.stdout.buffer.flush()
+            return
+        write_all(fd, data)
+    except BrokenPipeError:
+        raise
+    except OSError as error:
+        raise DataError(f"cannot write standard output: {error.strerror}") from None
 
 
 def final_target(path: str) -> str:
@@ -187,8 +185,11 @@ def replace_atomically(path: str, target: str, data: bytes, old: Optional[os.sta
     folder = os.path.dirname(target) or "."
     if old is not None and not os.access(target, os.W_OK):
         raise DataError(f"cannot write {path}: {os.strerror(errno.EACCES)}")
-    fd, temporary = create_temporary(path, folder, os.path.basename(target))
+    fd, temporary = -1, ""
     try:
+        # A signal that comes while the temporary is made is raised once its name is kept for removal.
+        with signals_held():
+            fd, temporary = create_temporary(path, folder, os.path.basename(target))
         if old is not None:
             keep_owner_and_mode(fd, old)
         write_all(fd, data)
@@ -199,10 +200,9 @@ def replace_atomically(path: str, target: str, data: bytes, old: Optional[os.sta
     except BaseException as error:
         if fd >= 0:
             os.close(fd)
-        try:
-            os.unlink(temporary)
-        except OSError:
-            pass
+        if temporary:
+            with contextlib.suppress(OSError):
+                os.unlink(temporary)
         if isinstance(error, OSError):
             raise DataError(f"cannot write {path}: {error.strerror}") from None
         raise

@@ -14,13 +14,19 @@ from typing import BinaryIO, List, Optional, Set, Tuple, cast
 
 from .dates import day_number, days_in_month, gregorian_from_day
 from .elements import (COMET, DEFAULT_G, MINOR_PLANET, ElementsError, Orbit, Photometry, check_orbit,
-                       finite_number, perihelion_orbit)
+                       check_photometry, finite_number, perihelion_orbit)
 from .errors import DataError
 from .files import lines
 
 # The formats' lines hold 160 to 202 characters; MPCORB.DAT is a few hundred MB and grows.
 MAX_LINE = 1000
 MAX_BYTES = 2 << 30
+# The most a gzip file may grow by as it is uncompressed, past a first allowance: text of orbits grows by
+# 4 to 6 times, a decompression bomb (a small file of endless blank lines) by a thousand, and without
+# this bound would cost a minute of work before the 2 GiB bound stopped it; with it, a fraction of a
+# second.
+GZIP_RATIO = 50
+GZIP_ALLOWANCE = 1 << 20
 
 # (first column, last column, name) of the fields used, 1-based and inclusive as the formats document
 # them, and the columns that must be blank between fields: a line whose columns have shifted fails there.
@@ -54,7 +60,7 @@ def photometry(line: str, kind: str, h_columns: Tuple[int, int], g_columns: Tupl
     h = field_number(line, *h_columns, "absolute magnitude H", where)
     if not columns(line, *g_columns).strip():
         return Photometry(kind, h, DEFAULT_G) if kind == MINOR_PLANET else None
-    return Photometry(kind, h, field_number(line, *g_columns, "slope parameter G", where))
+    return check_photometry(Photometry(kind, h, field_number(line, *g_columns, "slope parameter G", where)), where)
 
 
 def check_blanks(line: str, blank_columns: Tuple[int, ...], where: str) -> None:
@@ -271,19 +277,40 @@ class Rejoined:
         return False
 
 
+class Counted:
+    """A stream that counts the bytes read from it."""
+
+    def __init__(self, stream: BinaryIO) -> None:
+        self.stream = stream
+        self.count = 0
+
+    def read(self, size: int = -1) -> bytes:
+        data = self.stream.read(size)
+        self.count += len(data)
+        return data
+
+
 class Gunzipped:
     """The uncompressed bytes of a gzip stream, read as they are asked for; a damaged or cut stream is
-    refused with the file's name."""
+    refused with the file's name, and so is one that uncompresses to more than GZIP_RATIO times what it
+    has read of the compressed file (past the first GZIP_ALLOWANCE bytes)."""
 
     def __init__(self, stream: BinaryIO, name: str) -> None:
-        self.stream = gzip.GzipFile(fileobj=stream, mode="rb")
+        self.compressed = Counted(stream)
+        self.stream = gzip.GzipFile(fileobj=cast(BinaryIO, self.compressed), mode="rb")
         self.name = name
+        self.count = 0
 
     def read(self, size: int = -1) -> bytes:
         try:
-            return self.stream.read(size)
+            data = self.stream.read(size)
         except (EOFError, zlib.error, gzip.BadGzipFile) as error:
             raise ElementsError(f"{self.name}: a damaged or incomplete gzip file ({error})") from None
+        self.count += len(data)
+        if self.count > GZIP_ALLOWANCE + GZIP_RATIO * self.compressed.count:
+            raise ElementsError(f"{self.name}: uncompresses to more than {GZIP_RATIO} times its size, as no file of "
+                                f"orbits does (they grow by a few times): a damaged file or a decompression bomb")
+        return data
 
     def seekable(self) -> bool:
         return False

@@ -26,12 +26,13 @@ import math
 import re
 from array import array
 from fractions import Fraction
-from typing import NamedTuple
+from typing import NamedTuple, Sequence
 
 from .row import ROW_LENGTH, Table
 
-# A duration as --step takes it: a number and a unit (m minutes, h hours, d days).
-DURATION = re.compile(r"(\d+(?:\.\d*)?|\.\d+)([mhd])")
+# A duration as --step takes it: a number of ASCII digits (the step is written into DATOS.DAT, which is
+# ASCII) and a unit (m minutes, h hours, d days).
+DURATION = re.compile(r"([0-9]+(?:\.[0-9]*)?|\.[0-9]+)([mhd])")
 UNIT_DAYS = {"m": Fraction(1, 1440), "h": Fraction(1, 24), "d": Fraction(1)}
 UNIT_NAMES = {"m": "min", "h": "h", "d": "d"}
 DURATION_FORMS = "a number and m, h or d: 10m, 1h, 0.5d, 7d"
@@ -150,6 +151,27 @@ def scaled_note(step: Step) -> str:
             f"two-body problem scaled by Kepler's third law); the dates here are the start plus the steps "
             f"and the distances ZEPO.DAT's over the factor to its nine significant digits; the angles are "
             f"as it prints them")
+
+
+# How far apart a place of the table and the same place computed from its DATOS.DAT may lie, as a share of
+# the distance, and still be one: the table's nine digits (a unit of the ninth in a right ascension of
+# 22 h is 1.3E-8 of the distance), with room for the rounding of both computations.
+PLACE_RESOLUTION = 1e-7
+
+
+def offset_in_steps(seen: Sequence[float], before: Sequence[float], at: Sequence[float], after: Sequence[float],
+                    distance: float) -> float:
+    """How many steps from `at` the place `seen` lies along the motion through the places `before`,
+    `at` and `after`, one step apart (vectors of the body from the observer, at `distance`): 0 where
+    `seen` is `at` to the table's resolution. A table whose first row is half a step or more from the
+    start its DATOS.DAT states is another table: the scaled time column starts at 0 whatever the start
+    was, so only the places can tell."""
+    error = [s - a for s, a in zip(seen, at)]
+    motion = [(b - a) / 2.0 for a, b in zip(before, after)]
+    speed = math.sqrt(sum(m * m for m in motion))
+    if math.sqrt(sum(e * e for e in error)) <= PLACE_RESOLUTION * distance or not speed > 0.0:
+        return 0.0
+    return sum(e * m for e, m in zip(error, motion)) / (speed * speed)
 
 
 def counts_steps(table: Table) -> bool:

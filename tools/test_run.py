@@ -26,14 +26,14 @@ def build_folder():
     return None
 
 
-def run_installed(launcher, *args, cwd, temporary):
+def run_installed(launcher, *args, cwd, temporary, fresh=False):
     """ephem-table run as a user runs it, through a link to it, with no ephem on PATH and its temporary
-    folders made in `temporary`."""
+    folders made in `temporary`; `fresh`: the installed copy itself, in a new interpreter."""
     link = temporary.parent / "link-to-ephem-table"
     link.unlink(missing_ok=True)
     link.symlink_to(launcher)
-    env = dict(os.environ, PYTHONDONTWRITEBYTECODE="1", TMPDIR=str(temporary), PATH="/usr/bin:/bin")
-    return subprocess.run([str(link), *args], cwd=cwd, env=env, capture_output=True, text=True)
+    return run_tool(*args, cwd=cwd, launcher=link, environment={"TMPDIR": str(temporary), "PATH": "/usr/bin:/bin"},
+                    fresh=fresh)
 
 
 def install_beside(bin_folder, script):
@@ -70,7 +70,7 @@ class RunTest(TestCase):
             # The example's table: Ceres from its MPC line as given, 500 days from its epoch.
             span = ("--start", "2022-08-09", "--rows", "500", "--as-given")
             done = run_installed(launcher, "run", str(CERES_LINE), *span, "--csv", "ceres.csv", "--plot", "ceres.png",
-                                 cwd=work, temporary=temporary)
+                                 cwd=work, temporary=temporary, fresh=True)
             # It says which files it wrote, on standard error as every note.
             self.assertEqual((done.returncode, done.stderr),
                              (0, "ephem-table: wrote ceres.csv\nephem-table: wrote ceres.png\n"))
@@ -118,7 +118,7 @@ class RunTest(TestCase):
                     folder.mkdir(parents=True)
                 install_beside(bin_folder, script)
                 done = run_installed(bin_folder / "ephem-table", "run", "mars", "--start", "2026-01-01", "--rows", "3",
-                                     *args, cwd=work, temporary=temporary)
+                                     "--as-given", *args, cwd=work, temporary=temporary)
                 self.assertEqual(done.returncode, status, done.stderr)
                 self.assertIn(message, done.stderr)
                 self.assertEqual(done.stderr.count("\n"), 1 + left, done.stderr)
@@ -139,7 +139,8 @@ class RunTest(TestCase):
                 link = tmp / "ephem-table"
                 link.symlink_to(bin_folder / "ephem-table")
                 env = dict(os.environ, PYTHONDONTWRITEBYTECODE="1", TMPDIR=str(temporary), PATH="/usr/bin:/bin")
-                started = subprocess.Popen([str(link), "run", "mars", "--start", "2026-01-01", "--rows", "3", *args],
+                started = subprocess.Popen([str(link), "run", "mars", "--start", "2026-01-01", "--rows", "3",
+                                            "--as-given", *args],
                                            cwd=work, env=env, stderr=subprocess.PIPE, text=True)
                 while not (tmp / "ephem.pid").exists() or not (tmp / "ephem.pid").read_text().strip():
                     self.assertIsNone(started.poll(), "ended before ephem started")
@@ -156,8 +157,9 @@ class RunTest(TestCase):
     def test_a_signal_while_a_file_is_replaced_leaves_no_temporary(self):
         # The tracer raises the signal at a sync of the temporary that replaces a file: at the first, of
         # DATOS.DAT's; at the third, of run's CSV (its DATOS.DAT and run folder come first).
-        cases = [("SIGTERM", 1, ("datos", "mars", "--start", "2026-01-01", "--rows", "3", "-o", "out.txt")),
-                 ("SIGHUP", 3, ("run", "mars", "--start", "2026-01-01", "--rows", "3", "--csv", "out.txt"))]
+        span = ("--start", "2026-01-01", "--rows", "3", "--as-given")
+        cases = [("SIGTERM", 1, ("datos", "mars", *span, "-o", "out.txt")),
+                 ("SIGHUP", 3, ("run", "mars", *span, "--csv", "out.txt"))]
         for name, when, args in cases:
             with self.subTest(signal=name, command=args[0]), tempfile.TemporaryDirectory() as tmp:
                 work, temporary = pathlib.Path(tmp, "work"), pathlib.Path(tmp, "temporary")
@@ -187,7 +189,7 @@ class RunTest(TestCase):
                 bin_folder = pathlib.Path(tmp, "prefix", "bin")
                 install_beside(bin_folder, f"touch {tmp}/ran")
                 done = run_installed(bin_folder / "ephem-table", "run", "mars", "--start", "2026-01-01", "--rows",
-                                     "3", "--dir", str(folder), cwd=tmp, temporary=pathlib.Path(tmp))
+                                     "3", "--as-given", "--dir", str(folder), cwd=tmp, temporary=pathlib.Path(tmp))
                 self.assertEqual((done.returncode, done.stderr),
                                  (1, f"ephem-table: {folder / name} is no regular file (a FIFO, a device or a folder): "
                                      f"run writes {name} and reads the table back, so give a --dir whose {name} is a "

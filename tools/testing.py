@@ -8,6 +8,7 @@ import pathlib
 import selectors
 import subprocess
 import sys
+import tempfile
 import traceback
 import unittest
 import zlib
@@ -46,15 +47,20 @@ SHARD = tuple(int(part) for part in os.environ.get("EPHEM_TEST_SHARD", "0/1").sp
 
 
 class TestCase(unittest.TestCase):
-    """A test case of the short set, or, in the long set, of nothing but its long checks; of one shard."""
+    """A test case of the short set, or, in the long set, of nothing but its long checks; of one shard.
+    The choice is made before the test's own setUp, which need not know of it."""
 
-    def setUp(self) -> None:
+    def run(self, result: Optional[unittest.TestResult] = None) -> Optional[unittest.TestResult]:
         method = getattr(self, self._testMethodName)
+        why = ""
         if LONG_SET and not (getattr(method, "long_check", False) or getattr(type(self), "long_check", False)):
-            self.skipTest("a short test (ctest -LE long)")
-        if zlib.crc32(self.id().encode()) % SHARD[1] != SHARD[0]:
-            self.skipTest(f"in another shard than {SHARD[0]} of {SHARD[1]}")
-        super().setUp()
+            why = "a short test (ctest -LE long)"
+        elif zlib.crc32(self.id().encode()) % SHARD[1] != SHARD[0]:
+            why = f"in another shard than {SHARD[0]} of {SHARD[1]}"
+        if why:
+            setattr(self, self._testMethodName, unittest.skip(why)(method))
+        return super().run(result)
+
 
 if str(TOOLS) not in sys.path:
     sys.path.insert(0, str(TOOLS))
@@ -68,27 +74,30 @@ NAN_ROW = "  2451545.  NAN  NAN  1.  0.  NAN  NAN  NAN\n"
 
 
 def run_tool(*args: str, cwd: Any = None, stdout: Any = subprocess.PIPE, stdin: Optional[int] = None, path: str = "",
-             fresh: bool = False, **options: Any) -> "subprocess.CompletedProcess[str]":
+             launcher: Any = SCRIPT, environment: "Optional[dict[str, str]]" = None, fresh: bool = False,
+             **options: Any) -> "subprocess.CompletedProcess[str]":
     """ephem-table run as a user runs it, with its status, standard error and (unless sent elsewhere)
     standard output; `stdin` a descriptor it reads (it keeps this process's otherwise); `path` first on
-    PATH. `fresh` (or any other option of subprocess.run) starts a new interpreter: for what only a new one
-    shows (its start-up, the streams it is given, its exit)."""
+    PATH; `launcher` the path it is started by (a link to an installed copy, say), `environment` variables
+    set for it. `fresh` (or any other option of subprocess.run) starts a new interpreter: for what only a
+    new one shows (its start-up, the streams it is given, its exit, the package it finds)."""
     env = dict(os.environ, PYTHONDONTWRITEBYTECODE="1")
     # As users run it: standard output buffered (a test's environment may say otherwise).
     env.pop("PYTHONUNBUFFERED", None)
+    env.update(environment or {})
     if path:
         env["PATH"] = path + os.pathsep + env.get("PATH", "")
     if fresh or FRESH or options:
-        return subprocess.run([sys.executable, str(SCRIPT), *args], stdin=stdin, stdout=stdout,
-                              stderr=subprocess.PIPE, text=True, cwd=cwd, env=env,
-                              pass_fds=() if stdin is None else (stdin,), **options)
-    return forked_run(list(args), cwd, stdin, stdout, env)
+        command = [str(launcher)] if launcher != SCRIPT else [sys.executable, str(SCRIPT)]
+        return subprocess.run([*command, *args], stdin=stdin, stdout=stdout, stderr=subprocess.PIPE, text=True,
+                              cwd=cwd, env=env, pass_fds=() if stdin is None else (stdin,), **options)
+    return forked_run(list(args), cwd, stdin, stdout, env, str(launcher))
 
 
-def forked_run(args: List[str], cwd: Any, stdin: Optional[int], stdout: Any,
-               env: "dict[str, str]") -> "subprocess.CompletedProcess[str]":
+def forked_run(args: List[str], cwd: Any, stdin: Optional[int], stdout: Any, env: "dict[str, str]",
+               launcher: str) -> "subprocess.CompletedProcess[str]":
     """The command's main() in a child of this process, on its own standard output and error (pipes, or
-    the file `stdout`), in `cwd` with `env`; its exit status is main's."""
+    the file `stdout`), in `cwd` with `env`, started as `launcher`; its exit status is main's."""
     from ephem_table import cli, process
     if args and args[0] in ("plot", "run"):
         importlib.import_module("ephem_table.plot")  # matplotlib imported once, not in every child
@@ -110,7 +119,8 @@ def forked_run(args: List[str], cwd: Any, stdin: Optional[int], stdout: Any,
                 os.chdir(cwd)
             os.environ.clear()
             os.environ.update(env)
-            sys.argv = [str(SCRIPT), *args]
+            tempfile.tempdir = None  # found again from TMPDIR
+            sys.argv = [launcher, *args]
             sys.stdin = interpreter_input()  # type: ignore[assignment]
             sys.stdout = interpreter_stream(1, "strict", env)
             sys.stderr = interpreter_stream(2, "backslashreplace", env)
@@ -127,7 +137,7 @@ def forked_run(args: List[str], cwd: Any, stdin: Optional[int], stdout: Any,
         os.close(out_pipe[1])
     texts = read_all(outputs)
     _, wait_status = os.waitpid(pid, 0)
-    return subprocess.CompletedProcess([str(SCRIPT), *args], os.waitstatus_to_exitcode(wait_status),
+    return subprocess.CompletedProcess([launcher, *args], os.waitstatus_to_exitcode(wait_status),
                                        texts.get("out"), texts.get("err", ""))
 
 

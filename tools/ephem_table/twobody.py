@@ -74,6 +74,12 @@ def state(orbit: Orbit, time: float) -> Tuple[Array, Array]:
     return where, speed
 
 
+def cross(u: Array, v: Array) -> Array:
+    """The cross product of two 3-vectors, as numpy.cross forms it, without its cost for one pair (a fit
+    converts thousands of states)."""
+    return numpy.array([u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]])
+
+
 def elements_of(position: Array, velocity: Array, time: float, m: float) -> Orbit:
     """The osculating elements, with their epoch at `time`, of a heliocentric ecliptic position (AU) and
     velocity (AU/day) moved by k^2 (1 + m); ValueError for a state that is no ellipse.
@@ -87,7 +93,7 @@ def elements_of(position: Array, velocity: Array, time: float, m: float) -> Orbi
     if not (r > 0.0 and energy < 0.0):
         raise ValueError("no ellipse: the state escapes the Sun")
     a = -mu / (2.0 * energy)
-    h = numpy.cross(r_vec, v_vec)
+    h = cross(r_vec, v_vec)
     h_norm = float(numpy.linalg.norm(h))
     if not h_norm > 0.0:
         raise ValueError("no ellipse: a straight fall")
@@ -95,14 +101,14 @@ def elements_of(position: Array, velocity: Array, time: float, m: float) -> Orbi
     inclination = math.atan2(math.hypot(h_hat[0], h_hat[1]), h_hat[2])
     node = math.atan2(h_hat[0], -h_hat[1]) if math.hypot(h_hat[0], h_hat[1]) > 0.0 else 0.0
     to_node = numpy.array([math.cos(node), math.sin(node), 0.0])
-    across = numpy.cross(h_hat, to_node)
-    e_vec = numpy.cross(v_vec, h) / mu - r_vec / r
+    across = cross(h_hat, to_node)
+    e_vec = cross(v_vec, h) / mu - r_vec / r
     e = float(numpy.linalg.norm(e_vec))
     if not e < 1.0:
         raise ValueError("no ellipse: e >= 1")
     perihelion = math.atan2(float(e_vec @ across), float(e_vec @ to_node)) if e > 0.0 else 0.0
     along = math.cos(perihelion) * to_node + math.sin(perihelion) * across
-    true_anomaly = math.atan2(float(r_vec @ numpy.cross(h_hat, along)), float(r_vec @ along))
+    true_anomaly = math.atan2(float(r_vec @ cross(h_hat, along)), float(r_vec @ along))
     anomaly = 2.0 * math.atan2(math.sqrt(1.0 - e) * math.sin(true_anomaly / 2.0),
                                math.sqrt(1.0 + e) * math.cos(true_anomaly / 2.0))
     mean = anomaly - e * math.sin(anomaly)

@@ -15,6 +15,7 @@ import math
 import os
 import random
 import subprocess
+import sys
 import tempfile
 import unittest
 
@@ -24,8 +25,10 @@ mpmath.mp.dps = 40
 HERE = os.path.dirname(os.path.abspath(__file__))
 EPHEM = os.environ.get("EPHEM", os.path.join(HERE, os.pardir, "build", "release", "ephem"))
 
-GAUSS = 0.01720209895
-OBLIQUITY = math.atan(1.0) * 4.0 * 23.439291 / 180.0  # ephem's own double
+# ephem's own doubles of Gauss's constant and the obliquity, as the companion writes them once (and its
+# tests tie to the program's).
+sys.path.insert(0, os.path.join(HERE, os.pardir, "tools"))
+from ephem_table.constants import GAUSS_K as GAUSS, OBLIQUITY  # noqa: E402
 ARCSEC = mpmath.pi / (180 * 3600)
 
 # The Earth-Moon barycentre, J2000 mean elements (as in examples/mars).

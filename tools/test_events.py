@@ -13,6 +13,7 @@ import unittest
 from typing import Any, Callable, List, Tuple
 
 from testing import EPHEM, EXAMPLES, MARS_TABLE, TestCase, long_check, run_tool, table_in
+from ephem_table.constants import AU_KM, OBLIQUITY
 from ephem_table import datos, events, table
 from ephem_table.row import Table
 
@@ -25,8 +26,6 @@ except ImportError:
     HAVE_CHECKERS = False
 
 FIRST = 2460017.5
-OBLIQUITY = math.radians(23.439291)
-AU_KM = 149597870.7
 MINUTE = 1.0 / 1440.0
 
 

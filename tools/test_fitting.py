@@ -17,6 +17,7 @@ import tempfile
 import unittest
 
 from testing import CERES_LINE, EPHEM, EXAMPLES, TestCase, long_check, run_tool
+from ephem_table.constants import AU_KM, GAUSS_K, OBLIQUITY
 from ephem_table import datos, step
 from ephem_table.dates import julian_date
 
@@ -29,14 +30,12 @@ if HAVE_CHECKERS:
 
 NEEDS = "needs the built ephem (EPHEM), python3-erfa, python3-scipy and python3-skyfield"
 PLAN94 = {"mars": 4, "venus": 2, "jupiter": 5}
-AU_KM = 149597870.7
 
 # The Sun's mass over each planet's (the Earth-Moon system as one), as the JPL ephemeris DE405 has them:
 # another set than the companion's, and the Earth and Moon as one body, so that the integration here
 # differs from the companion's in every choice but the planets' places.
 SUN_OVER = {1: 6023600.0, 2: 408523.71, 3: 328900.56, 4: 3098708.0, 5: 1047.3486, 6: 3497.898, 7: 22902.98,
             8: 19412.24}
-GAUSS_K = 0.01720209895
 
 
 def run_in(tmp, *args):
@@ -181,7 +180,7 @@ class GeocentreTest(TestCase):
         target, observer = (generated_orbit(o, ts) for o in (found.target, found.observer))
         # Equatorial through ephem's obliquity, as the rows are (Skyfield's own differs by 0.0004 arcsec,
         # 0.3 km at 1 AU).
-        turn = math.radians(23.439291)
+        turn = OBLIQUITY
         for orbit in (target, observer):
             orbit._rotation = numpy.array([[1.0, 0.0, 0.0], [0.0, math.cos(turn), -math.sin(turn)],
                                            [0.0, math.sin(turn), math.cos(turn)]])

@@ -26,8 +26,6 @@ try:
 except ImportError:
     HAVE_CHECKERS = False
 
-OBLIQUITY = math.radians(23.439291)
-
 
 def make_table(tmp, *datos_args, as_given=True):
     """The table and DATOS.DAT of `datos datos_args`; the magnitudes come from its orbits, whichever they

@@ -16,6 +16,7 @@ import warnings
 from typing import Any, Dict, List
 
 from testing import EPHEM, TestCase, run_tool
+from ephem_table.constants import AU_M, MOON_SHARE
 
 try:
     import erfa
@@ -27,8 +28,6 @@ except ImportError:
     HAVE_LIBRARIES = False
 
 PARIS = (48.8566, 2.3522, 35.0)
-AU_M = 149597870700.0
-MOON_SHARE = 1.0 / (1.0 + 81.30056907)
 
 
 def rows_of(text):

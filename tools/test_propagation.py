@@ -16,14 +16,12 @@ import unittest
 from typing import Any
 
 from testing import CERES_LINE, COMET_LINE, EPHEM, TestCase, long_check, table_in
+from ephem_table.constants import AU_KM, GAUSS_K, MOON_EARTH_MASS_RATIO
 from ephem_table import elements, planets, table
 
 HAVE_CHECKERS = all(importlib.util.find_spec(m) is not None for m in ("erfa", "skyfield"))
 CHECKERS_MISSING = "needs python3-erfa and python3-skyfield (Debian packages)"
 
-GAUSS_K = 0.01720209895
-# The Moon's mass over the Earth's (IAU 2009 system of constants).
-MOON_EARTH_MASS_RATIO = 0.0123000371
 
 
 def rows_from_ephem(datos_args, tmp):
@@ -194,7 +192,7 @@ class EarthMoonBarycentreTest(TestCase):
             ra_e, dec_e, distance_e, _ = place(emb_from_erfa(jd + 0.5), [0.0, 0.0, 0.0])
             worst[0] = max(worst[0], abs((ra - ra_e + 12) % 24 - 12) * 15 * 3600)
             worst[1] = max(worst[1], abs(dec - dec_e) * 3600)
-            worst[2] = max(worst[2], abs(distance - distance_e) * 149597870.7)
+            worst[2] = max(worst[2], abs(distance - distance_e) * AU_KM)
         print(f"\nEMB vs ERFA 1800-2050: RA {worst[0]:.1f} arcsec, Dec {worst[1]:.1f} arcsec, "
               f"distance {worst[2]:.0f} km", file=sys.stderr)
         self.assertLess(worst[0], 28.0)

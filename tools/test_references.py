@@ -7,6 +7,7 @@ import math
 import unittest
 
 from testing import TestCase
+from ephem_table.constants import MOON_SHARE, OBLIQUITY
 from ephem_table.elements import BARYCENTRE, GEOCENTRE, PLANET, Reference
 
 HAVE_ERFA = all(importlib.util.find_spec(m) is not None for m in ("erfa", "scipy"))
@@ -18,7 +19,7 @@ class ErfaPlacesTest(TestCase):
         import erfa
         import numpy
         from ephem_table import references
-        turn = math.radians(23.439291)
+        turn = OBLIQUITY
         to_ecliptic = numpy.array([[1.0, 0.0, 0.0], [0.0, math.cos(turn), math.sin(turn)],
                                    [0.0, -math.sin(turn), math.cos(turn)]])
         # Mercury through its perihelion and the Earth's centre through a month of the Moon, at 20-minute rows
@@ -26,9 +27,8 @@ class ErfaPlacesTest(TestCase):
         for every in (1.0 / 72.0, 0.5):
             times = 2461000.5 + numpy.arange(0.0, 90.0, every)
             earth = erfa.epv00(times, 0.0)[0]["p"]
-            moon_share = 0.0123000371 / 1.0123000371
             expected = {"Mercury": erfa.plan94(times, 0.0, 1)["p"], "Jupiter": erfa.plan94(times, 0.0, 5)["p"],
-                        GEOCENTRE: earth, BARYCENTRE: earth + erfa.moon98(times, 0.0)["p"] * moon_share}
+                        GEOCENTRE: earth, BARYCENTRE: earth + erfa.moon98(times, 0.0)["p"] * MOON_SHARE}
             for name, places in expected.items():
                 reference = Reference(PLANET, planet=name) if name[0].isupper() else Reference(name)
                 with self.subTest(every=every, body=name):

@@ -13,6 +13,7 @@ import unittest
 from fractions import Fraction
 
 from testing import COMET_LINE, EPHEM, TestCase
+from ephem_table.constants import AU_KM
 from ephem_table import cli, datos, elements, events, mpc, step, table
 from ephem_table.dates import calendar_date, julian_date
 
@@ -124,7 +125,7 @@ class ScalingTest(TestCase):
         print(f"\nfly-by at 10-minute rows: {events.event_line(event)}; the model's at {calendar_date(t_model)} TDB, "
               f"{d_model:.6g} AU, the event's at {calendar_date(event.jd_tdb)}, {event.value:.6g} AU", file=sys.stderr)
         self.assertLess(abs(event.jd_tdb - t_model), 2.0 / 1440.0)
-        self.assertEqual(event.text, f"distance {d_model:.3g} AU ({float(f'{d_model * 149597870.7:.3g}'):,.0f} km)")
+        self.assertEqual(event.text, f"distance {d_model:.3g} AU ({float(f'{d_model * AU_KM:.3g}'):,.0f} km)")
 
 
 if __name__ == "__main__":

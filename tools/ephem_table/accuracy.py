@@ -18,7 +18,8 @@ from typing import Any, List, NamedTuple, Optional, Tuple
 
 from .dates import calendar_date
 from .datos import Datos
-from .elements import AU_KM, BARYCENTRE, GEOCENTRE, PLANET, Orbit, Reference
+from .constants import AU_KM, MOON_SHARE
+from .elements import BARYCENTRE, GEOCENTRE, PLANET, Orbit, Reference
 from .kepler import Orbiter
 from .row import Table
 
@@ -233,7 +234,7 @@ def angle_text(radians: float) -> str:
 def barycentre_offset_km(jd: float) -> Tuple[float, bool]:
     """The distance between the Earth's centre and the Earth-Moon barycentre at jd (ERFA's Moon), or the
     largest it can be; and whether it is the one of that date."""
-    from .references import EPV00_SPAN, MOON_SHARE, moon_states
+    from .references import EPV00_SPAN, moon_states
     if not (module_exists("erfa") and EPV00_SPAN[0] <= jd <= EPV00_SPAN[1]):
         return LARGEST_OFFSET_KM, False
     import numpy

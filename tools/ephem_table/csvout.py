@@ -6,6 +6,7 @@ import math
 from itertools import islice
 from typing import Iterable, Optional, Sequence, TextIO, Tuple
 
+from .constants import OBLIQUITY_DEG
 from .dates import calendar_date
 from .row import Row
 from .timescales import utc_dates
@@ -20,7 +21,7 @@ CSV_HEADER = ("julian_date_tdb", "date_tdb", "date_utc", "ra_hours", "ra_hms", "
 # The first line of the CSV: what the places are. Without a comma it is a row of one cell for a
 # spreadsheet, and readers of CSV that know comments (comment="#") skip it.
 CSV_FRAME_NOTE = ("# ephem table: geometric places (no light time or aberration or nutation); right ascension and "
-                  "declination referred to the mean equator and equinox of J2000 (fixed obliquity 23.439291 deg); "
+                  f"declination referred to the mean equator and equinox of J2000 (fixed obliquity {OBLIQUITY_DEG} deg); "
                   "dates on the scale of the epochs of DATOS.DAT (TDB); date_utc from TDB taken as TT (within 2 ms) "
                   "and ERFA's leap seconds, empty before 1960 (no UTC)")
 

@@ -11,14 +11,9 @@ import math
 from typing import Dict, List, NamedTuple, Optional, Sequence, Tuple
 
 from . import planets
+from .constants import GAUSS_K
 from .dates import LARGEST_JD, DateError, calendar_day, julian_date
 from .errors import DataError
-
-# The astronomical unit, km (IAU 2012).
-AU_KM = 149597870.7
-
-# ephem's constant of gravitation (Gauss's k, radians per day for a = 1 AU), for the mean motion.
-GAUSS_K = 0.01720209895
 
 # The physical bounds of an orbit around the Sun:
 # - its perihelion q = a (1 - e) no lower than the Sun's radius (0.00465 AU): a closer orbit passes

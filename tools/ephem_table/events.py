@@ -39,6 +39,7 @@ from array import array
 from typing import Callable, Dict, List, NamedTuple, Optional, Sequence, Tuple
 
 from . import kepler
+from .constants import AU_KM, COS_OBLIQUITY, SIN_OBLIQUITY
 from .dates import calendar_date
 from .datos import Datos
 from .row import Table
@@ -64,7 +65,6 @@ SUN_KINDS = (OPPOSITION, CONJUNCTION, INFERIOR_CONJUNCTION, SUPERIOR_CONJUNCTION
 UNTOLD_WITHOUT_OBSERVER = ("oppositions, conjunctions and greatest elongations need the Sun's place, from "
                            "the observer's orbit in the DATOS.DAT that made the table")
 
-AU_KM = 149597870.7
 
 # Rows of the polynomial between rows, and of the check of its time.
 POINTS = 6
@@ -453,7 +453,7 @@ class Finder:
         suns = self.observer.positions(times)
         ra, dec = table.column("ra_hours"), table.column("dec_deg")
         cos, sin, radians, isfinite = math.cos, math.sin, math.radians, math.isfinite
-        c, s = kepler.COS_OBLIQUITY, kepler.SIN_OBLIQUITY
+        c, s = COS_OBLIQUITY, SIN_OBLIQUITY
         previous = math.nan
         for k in range(len(times)):
             if not (0.0 <= ra[k] <= 24.0 and abs(dec[k]) <= 90.0 and isfinite(suns[k][0])):

@@ -27,6 +27,7 @@ import math
 from typing import Any, Callable, List, Optional, Tuple
 
 from . import elements
+from .constants import AU_KM
 from .elements import (BARYCENTRE, GEOCENTRE, GEOCENTRE_SOURCE, INTEGRATION, PLANET, PLANET_TABLE_SOURCE,
                        ElementsError, Fit, Orbit, Reference)
 
@@ -139,7 +140,7 @@ def fit_alone(body: Body, times: Array, epoch: float) -> Array:
 
 def largest_km(body: Body, x: Array, times: Array, epoch: float) -> float:
     import numpy
-    return float(numpy.max(numpy.linalg.norm(moved(x, epoch, times) - body.path, axis=1))) * elements.AU_KM
+    return float(numpy.max(numpy.linalg.norm(moved(x, epoch, times) - body.path, axis=1))) * AU_KM
 
 
 def fit_pair(target: Body, observer: Body, times: Array, epoch: float) -> Tuple[Array, Optional[Array]]:

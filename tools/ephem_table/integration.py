@@ -25,6 +25,7 @@ from typing import Any, List, Tuple
 
 import numpy
 
+from .constants import MOON_EARTH_MASS_RATIO
 from .elements import Orbit
 from .references import EPV00_SPAN, PLAN94_SPAN, ecliptic_of, equatorial_of, quietly
 from .twobody import gravitational_parameter, state
@@ -36,19 +37,18 @@ ATOL = 1e-13
 
 # The Sun's mass over each planet's (with its moons), and over the Earth's and the Moon's, from the IAU 2009
 # system of astronomical constants (Luzum et al., Celestial Mechanics and Dynamical Astronomy 110, 2011);
-# the Earth-Moon barycentre is both.
+# the Earth-Moon barycentre is both (the Moon's over the Earth's: constants.MOON_EARTH_MASS_RATIO).
 SUN_OVER_PLANET = {1: 6023597.400017, 2: 408523.718655, 4: 3098703.59, 5: 1047.348644, 6: 3497.9018, 7: 22902.98,
                    8: 19412.26}
 SUN_OVER_EARTH = 332946.0487
-MOON_OVER_EARTH = 0.0123000371
-SUN_OVER_EARTH_AND_MOON = SUN_OVER_EARTH / (1.0 + MOON_OVER_EARTH)
+SUN_OVER_EARTH_AND_MOON = SUN_OVER_EARTH / (1.0 + MOON_EARTH_MASS_RATIO)
 
 # k^2, the Sun's GM in AU^3/day^2 (Gauss's constant, ephem's): each planet's GM is its share of it.
 SUN_GM = gravitational_parameter(0.0)
 PLANET_NUMBERS = numpy.array(sorted(SUN_OVER_PLANET))
 PLANET_GMS = numpy.array([SUN_GM / SUN_OVER_PLANET[n] for n in sorted(SUN_OVER_PLANET)])
 EARTH_GM = SUN_GM / SUN_OVER_EARTH
-MOON_GM = EARTH_GM * MOON_OVER_EARTH
+MOON_GM = EARTH_GM * MOON_EARTH_MASS_RATIO
 EARTH_AND_MOON_GM = EARTH_GM + MOON_GM
 
 

@@ -11,15 +11,13 @@ Equatorial coordinates are the ecliptic ones turned by ephem's fixed obliquity.
 import math
 from typing import List, Sequence, Tuple
 
-from .elements import GAUSS_K, Orbit
+from .constants import COS_OBLIQUITY, GAUSS_K, SIN_OBLIQUITY
+from .elements import Orbit
 
 Vector = Tuple[float, float, float]
 
 # ephem's obliquity of the ecliptic, degrees: its right ascensions and declinations are referred to the
 # mean equator of J2000 through it.
-OBLIQUITY_DEG = 23.439291
-COS_OBLIQUITY = math.cos(math.radians(OBLIQUITY_DEG))
-SIN_OBLIQUITY = math.sin(math.radians(OBLIQUITY_DEG))
 
 
 class Orbiter:

@@ -3,7 +3,7 @@ Earth-Moon barycentre from both, over many times at once; the paths the table's 
 measured against, with what each is good for.
 
 Positions are heliocentric, AU, turned from ERFA's equator of J2000 to the ecliptic by ephem's own
-obliquity (kepler.OBLIQUITY_DEG), so that a place computed from them and one of ephem's rows are referred
+obliquity (constants.OBLIQUITY), so that a place computed from them and one of ephem's rows are referred
 to the same frame (ERFA's frame and the mean equator of J2000 differ by 0.02 arcsec). Times are Julian
 dates, TDB (ERFA's functions take TT or TDB alike at this accuracy).
 
@@ -24,7 +24,7 @@ import numpy
 
 from .dates import calendar_day, julian_date
 from .elements import BARYCENTRE, GEOCENTRE, PLANET, Reference
-from .kepler import COS_OBLIQUITY, SIN_OBLIQUITY
+from .constants import COS_OBLIQUITY, MOON_SHARE, SIN_OBLIQUITY
 
 Array = Any  # numpy.ndarray
 States = Tuple[Array, Array]  # positions (AU) and velocities (AU/day), one row of three a time
@@ -38,8 +38,6 @@ PLAN94_SPAN = (julian_date("1000-01-01"), julian_date("3000-01-01"))
 EPV00_SPAN = (julian_date("1900-01-01"), julian_date("2100-01-01"))
 
 # The Moon's mass over the Earth's (IAU 2009 system of astronomical constants).
-MOON_EARTH_MASS_RATIO = 0.0123000371
-MOON_SHARE = MOON_EARTH_MASS_RATIO / (1.0 + MOON_EARTH_MASS_RATIO)
 
 # The largest errors the functions' authors state, in their own words, for what each reference is good
 # for (ERFA's notes to plan94, epv00 and moon98): plan94 against JPL's DE200 over 1800-2100 in heliocentric

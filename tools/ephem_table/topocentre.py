@@ -29,17 +29,16 @@ import math
 import warnings
 from typing import Any, NamedTuple, Optional, Tuple
 
+from .constants import AU_M, MOON_SHARE
 from .datos import Datos
 from .elements import BARYCENTRE, GEOCENTRE
 from .errors import DataError
-from .references import MOON_SHARE
 from .row import Table
 from .site import Site
 from .timescales import FIRST_UTC_JD_TDB
 
 Array = Any  # a numpy array of doubles
 
-AU_M = 149597870700.0
 WGS84 = 1
 
 # The observers a DATOS.DAT not written by the generator can name that are on the Earth: the barycentre

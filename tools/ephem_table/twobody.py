@@ -15,7 +15,8 @@ from typing import Any, Tuple
 
 import numpy
 
-from .elements import GAUSS_K, Orbit
+from .constants import GAUSS_K
+from .elements import Orbit
 
 Array = Any  # numpy.ndarray; numpy's stubs are not required here
 

@@ -139,9 +139,13 @@ class RunTest(TestCase):
                 link = tmp / "ephem-table"
                 link.symlink_to(bin_folder / "ephem-table")
                 env = dict(os.environ, PYTHONDONTWRITEBYTECODE="1", TMPDIR=str(temporary), PATH="/usr/bin:/bin")
+                # Started as a shell starts a job in the foreground: with every signal's default action,
+                # whatever this process was given (a background job of a script ignores SIGINT, and a
+                # program keeps a signal ignored at its start ignored).
                 started = subprocess.Popen([str(link), "run", "mars", "--start", "2026-01-01", "--rows", "3",
                                             "--as-given", *args],
-                                           cwd=work, env=env, stderr=subprocess.PIPE, text=True)
+                                           cwd=work, env=env, stderr=subprocess.PIPE, text=True,
+                                           preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
                 while not (tmp / "ephem.pid").exists() or not (tmp / "ephem.pid").read_text().strip():
                     self.assertIsNone(started.poll(), "ended before ephem started")
                     time.sleep(0.01)

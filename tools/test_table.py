@@ -169,7 +169,9 @@ class TableFileTest(TestCase):
         self.assertEqual((len(final), final.notes), (300000, []))
         for values, notes in reads:
             self.assertEqual(values, final.values[:len(values)])
-            if len(values) < len(final.values):
+            # A read between ephem's creating the file and its locking it finds it empty, and has nothing
+            # to say of it; every other shorter read says why it is short.
+            if 0 < len(values) < len(final.values):
                 self.assertTrue(notes, len(values))
         print(f"\n{len(reads)} reads during the run, {sum(1 for _, n in reads if n)} of a table cut or being "
               f"written", file=sys.stderr)
@@ -223,6 +225,9 @@ def first_dates(csv_text):
     return [line.split(",")[1] for line in csv_text.splitlines()[2:]]
 
 
+# A program built with the sanitizers cannot look for leaks under a tracer: that check is left out there.
+TRACED_ENVIRONMENT = dict(os.environ, ASAN_OPTIONS=":".join(filter(None, [os.environ.get("ASAN_OPTIONS", ""),
+                                                                        "detect_leaks=0"])))
 TRACER = shutil.which("strace") is not None and subprocess.run(["strace", "-qq", "-o", "/dev/null", "true"]).returncode == 0
 
 
@@ -273,7 +278,7 @@ class TwoRuns(TestCase):
                 first = mars[:mars.index("\n", mars.index("\n") + 1) + 1]
                 ephem = subprocess.Popen(["strace", "-qq", "-o", "/dev/null", "-P", str(folder.resolve() / "ZEPO.DAT"),
                                           "-e", "trace=ftruncate", "-e", "inject=ftruncate:delay_enter=1000000:when=1",
-                                          EPHEM], cwd=folder)
+                                          EPHEM], cwd=folder, env=TRACED_ENVIRONMENT)
                 while not (folder / "ZEPO.DAT").read_text().startswith(first):
                     self.assertIsNone(ephem.poll(), "ephem ended before its first row was in the file")
                     time.sleep(0.001)

@@ -21,7 +21,7 @@ SECTION = r"[A-Z](?:[A-Z.]*[A-Z])?(?: [A-Z](?:[A-Z.]*[A-Z])?)*"
 CITATION = re.compile(re.escape(MANUAL) + rf", ({SECTION}(?:(?:, | and ){SECTION})*)")
 SECTION_SEPARATOR = re.compile(r", | and ")
 VERBATIM_INDENT = "  "
-HELP_HELP = "print this help (of ephem-table, or of the COMMAND it follows) and exit"
+HELP_HELP = "print the help of ephem-table, or of the COMMAND it follows, and exit"
 
 
 class Block(NamedTuple):

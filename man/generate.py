@@ -77,17 +77,21 @@ def inline(text: str) -> str:
     return "".join(out)
 
 
+def text_line(roff: str) -> str:
+    """A line of roff text that roff takes for text: one that begins with a dot or a quote would be a
+    request."""
+    return "\\&" + roff if roff[:1] in (".", "'") else roff
+
+
 def text_lines(roff: str) -> List[str]:
-    """A filled paragraph of roff as lines of the page: broken at blanks, none beginning with a dot or a
-    quote (which would make it a request)."""
-    lines = textwrap.wrap(roff, LINE_WIDTH, break_on_hyphens=False, break_long_words=False)
-    return [("\\&" + line if line[:1] in (".", "'") else line) for line in lines]
+    """A filled paragraph of roff as lines of the page, broken at blanks."""
+    return [text_line(line) for line in textwrap.wrap(roff, LINE_WIDTH, break_on_hyphens=False,
+                                                       break_long_words=False)]
 
 
 def verbatim_lines(lines: Sequence[str]) -> List[str]:
     """Lines printed as they are, indented, in no-fill mode."""
-    escaped = [escape(line) for line in lines]
-    return [".RS 4", ".nf"] + [("\\&" + line if line[:1] in (".", "'") else line) for line in escaped] + [".fi", ".RE"]
+    return [".RS 4", ".nf"] + [text_line(escape(line)) for line in lines] + [".fi", ".RE"]
 
 
 def text_blocks(text: str) -> List[str]:
@@ -122,6 +126,11 @@ def one_line_helps(parser: argparse.ArgumentParser) -> Dict[str, str]:
         if isinstance(action, argparse._SubParsersAction):
             return {choice.dest: choice.help or "" for choice in action._get_subactions()}
     return {}
+
+
+def command_metavar(parser: argparse.ArgumentParser) -> str:
+    """What the usage calls a command."""
+    return next(metavar(action) for action in parser._actions if isinstance(action, argparse._SubParsersAction))
 
 
 def documented(parser: argparse.ArgumentParser, with_help: bool = False) -> List[argparse.Action]:
@@ -172,7 +181,7 @@ def synopsis(parser: Parser) -> List[str]:
         out += [f".SY {name}", bold(command)] + [synopsis_item(action) for action in ordered] + [".YS"]
     for action in documented(parser):
         out += [f".SY {name}", synopsis_item(action, alone=True), ".YS"]
-    out += [f".SY {name}", f"[{italic('COMMAND')}]", bold("--help"), ".YS"]
+    out += [f".SY {name}", f"[{italic(command_metavar(parser))}]", bold("--help"), ".YS"]
     return out
 
 
@@ -287,10 +296,14 @@ def main(argv: List[str]) -> int:
         print(f"generate.py: {error}", file=sys.stderr)
         return 1
     output = argv[0] if argv else PAGE
-    if output == "-":
-        sys.stdout.write(text)
-    else:
-        write_page(text, output)
+    try:
+        if output == "-":
+            sys.stdout.write(text)
+        else:
+            write_page(text, output)
+    except OSError as error:
+        print(f"generate.py: cannot write {output}: {error.strerror}", file=sys.stderr)
+        return 1
     return 0
 
 

@@ -44,7 +44,7 @@ class PageTest(TestCase):
         made = generate.current_page()
         self.assertEqual((MAN / "ephem-table.1").read_text(encoding="utf-8"), made,
                          "man/ephem-table.1 is not what man/generate.py makes from man/ephem-table.1.in and "
-                         "tools/ephem_table/cli.py: remake it with `python3 man/generate.py`")
+                         f"tools/ephem_table/cli.py: remake it with `{generate.REMAKE}`")
 
     def test_every_section_the_help_points_to_is_in_the_page(self):
         page = (MAN / "ephem-table.1").read_text(encoding="utf-8")
@@ -155,6 +155,8 @@ class GeneratorTest(TestCase):
             ("no template", None, (), 1,
              "generate.py: [Errno 2] No such file or directory: '{template}'\n"),
             ("two outputs", good, ("a", "b"), 2, "usage: man/generate.py [OUTPUT]\n"),
+            ("an output in no folder", good, ("{man}/none/page.1",), 1,
+             "generate.py: cannot write {man}/none/page.1: No such file or directory\n"),
         ]
         for what, template, args, status, message in cases:
             with self.subTest(what), tempfile.TemporaryDirectory() as tmp:
@@ -165,10 +167,11 @@ class GeneratorTest(TestCase):
                 if template is not None:
                     (man / "ephem-table.1.in").write_text(template, encoding="utf-8")
                 (man / "ephem-table.1").write_bytes(b"the old page\n")
+                args = tuple(arg.format(man=man) for arg in args)
                 done = subprocess.run([sys.executable, str(man / "generate.py"), *args], capture_output=True,
                                       text=True, env=dict(os.environ, PYTHONDONTWRITEBYTECODE="1"), check=False)
                 self.assertEqual((done.returncode, done.stderr),
-                                 (status, message.format(template=man / "ephem-table.1.in")))
+                                 (status, message.format(template=man / "ephem-table.1.in", man=man)))
                 self.assertEqual(sorted(os.listdir(man)), sorted(["generate.py", "ephem-table.1"] +
                                                                  (["ephem-table.1.in"] if template else [])))
                 self.assertEqual((man / "ephem-table.1").read_bytes(), b"the old page\n")

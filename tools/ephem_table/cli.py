@@ -11,11 +11,12 @@ import io
 import math
 import os
 import sys
-from typing import List, NoReturn, Optional, TextIO, Tuple
+from typing import List, Optional, TextIO, Tuple
 
 from . import __version__, accuracy, datos, elements, fitting, magnitudes, mpc, planets
 from .dates import DATE_FORMS, DateError, date_or_jd, julian_date
 from .errors import DATA_STATUS, USAGE_STATUS, DataError, UsageError
+from .helpformat import Parser, add_command
 from .events import UNTOLD_WITHOUT_OBSERVER, event_line, find_events
 from .files import open_input, write_output
 from .csvout import write_csv
@@ -31,112 +32,89 @@ from .timescales import leap_second_note, utc_available, utc_date
 MAX_ROWS = 2**31 - 1
 
 DESCRIPTION = """\
-The companion of ephem. `datos` writes ephem's input DATOS.DAT from the sources users have; ephem then
-writes the table ZEPO.DAT; `csv`, `plot` and `info` turn that table into a spreadsheet, a picture or a
-summary. `run` does it all in one command, in a folder of its own. --site LAT,LON[,HEIGHT_M] adds
-what a site on the Earth sees: the topocentric place, altitude and azimuth, the Sun's altitude, and in
-info each night's rising, transit, setting and dark hours (ERFA; the README tells how and how well).
+The companion of ephem. `datos` writes ephem's input DATOS.DAT from the sources users have (a planet, a
+line of the Minor Planet Center's orbit files, or elements); ephem then writes the table ZEPO.DAT; `csv`,
+`plot` and `info` turn that table into a spreadsheet, a picture or a summary. `run` does it all in one
+command, in a folder of its own. --site adds what a site on the Earth sees (ephem-table(1), SITE).
 
-The places are geometric (no light time, aberration or nutation), referred to the mean equator and
-equinox of J2000 with a fixed obliquity; the dates are on the scale of the epochs, TDB, and the CSV
-and the summary give UTC beside them from 1960 on.
+The places are geometric (no light time, aberration, precession or nutation), right ascension and
+declination referred to the mean equator and equinox of J2000 with a fixed obliquity. The dates are on
+the scale of the epochs of the elements, TDB; csv and info give UTC beside them from 1960 on
+(ephem-table(1), TIME SCALES).
 """
 
-EPILOG = """\
-an ephemeris of Ceres for a month, from its line of MPCORB.DAT:
-  ephem-table datos examples/ceres-mpc/ceres.mpc --start 2023-03-01 --rows 31
-  ephem
-  ephem-table plot -o ceres.png
-or in one command, which leaves the working directory as it was but for the CSV and the plot:
-  ephem-table run examples/ceres-mpc/ceres.mpc --start 2023-03-01 --rows 31 --csv ceres.csv --plot ceres.png
+EXAMPLES = (
+    "# an ephemeris of Ceres for a month, from its line of MPCORB.DAT:",
+    "ephem-table datos examples/ceres-mpc/ceres.mpc --start 2023-03-01 --rows 31",
+    "ephem",
+    "ephem-table plot -o ceres.png",
+    "ephem-table csv > ceres.csv",
+    "ephem-table info",
+    "# or in one command, which leaves the working directory as it was but for the",
+    "# CSV and the plot:",
+    "ephem-table run examples/ceres-mpc/ceres.mpc --start 2023-03-01 --rows 31 \\\n"
+    "    --csv ceres.csv --plot ceres.png",
+)
 
-A table is read as ephem writes it: a row is eight numbers ending with a line end. A last row cut short
-(a table copied) is dropped with a warning. A table that ephem is writing (it holds its lock) is waited
-for, with a note; --no-wait reads it as it is and keeps the rows that follow the DATOS.DAT that made it.
-
-Files written (-o) are replaced whole or not at all, through a temporary file beside them that keeps
-their mode; a symbolic link is written through to its target; a FIFO or device is written directly;
-- is standard output.
-
-exit status: 0 success; 1 bad data (a file, or elements ephem cannot compute, or an output that cannot be
-written); 2 bad command line. Every failure is one line on standard error.
-"""
+# The sections of the manual page, in its order, past the commands: where --help points for the rest.
+MANUAL_SECTIONS = ("SOURCES", "NOTES IN DATOS.DAT", "FIT", "STEP", "SITE", "TIME SCALES", "EVENTS", "MAGNITUDES", "CSV COLUMNS", "PLOTS",
+                   "NAN ROWS", "READING TABLES", "WRITING FILES", "RUNNING EPHEM", "EXIT STATUS")
 
 DATOS_DESCRIPTION = """\
-Writes DATOS.DAT, the input of ephem: the target's orbit, the observer's orbit, the start time and
-the number of rows (one a day, or one a --step). TARGET is one of:
+Writes DATOS.DAT, the input of ephem: the target's orbit, the observer's orbit, the start time and the
+number of rows (one a day, or one a --step). TARGET is a planet's name (mercury to pluto; emb, the
+Earth-Moon barycentre; geocentre, the Earth's centre), a file holding a minor planet's line of
+MPCORB.DAT or a comet's line of CometEls.txt, compressed by gzip or not (- is standard input), or
+elements: a= e= i= om= w= M= epoch= (AU, degrees, and a date or Julian date), or q= T= (perihelion
+distance and time) in place of a= M= epoch=, with m= (a mass in solar masses), H= and G= (the magnitude
+parameters of the H, G system) if wanted, as separate words or one quoted word (ephem-table(1), SOURCES).
 
-  a planet's name     mercury venus mars jupiter saturn uranus neptune pluto, emb (the Earth-Moon
-                      barycentre; earth is the barycentre too, and says so) or geocentre (the Earth's
-                      centre): fitted to ERFA (below); with --as-given, the table of approximate
-                      planetary elements (E. M. Standish, JPL, valid 1800-2050) at the start date
-  an MPC file         a file holding a minor planet's line of MPCORB.DAT, or a comet's line of the
-                      Minor Planet Center's comet format (CometEls.txt), compressed by gzip or not
-                      (MPCORB.DAT.gz); - is standard input, /dev/fd/N an open file. In a file of many
-                      lines, --pick TEXT chooses the line that names TEXT ("Ceres", "(1)", "2P",
-                      "2021 QL3"), else the one that holds it, in any case of letters; a header line
-                      is never taken for an orbit
-  elements            a= e= i= om= w= M= epoch=   (AU, degrees, epoch as a date or Julian date),
-                      or q= T= in place of a= M= epoch= (perihelion distance and time, as
-                      1998-02-28.0977 or a date and time); m= adds a mass in solar masses; H= and
-                      G= (default 0.15) the magnitude parameters of the H, G system; as separate
-                      words or one quoted word
-
-Angles are referred to the ecliptic and equinox of J2000; i is the inclination, om the longitude of
-the ascending node, w the argument of perihelion, M the mean anomaly at the epoch. ephem's model has
-only elliptic orbits: e from 0 (a circle) to below 1. Orbits outside these bounds are refused as no
-orbit around the Sun:
-  perihelion q = a (1 - e)  at least 0.00465 AU, the Sun's radius (a closer one passes through the Sun)
-  a                         at most 1,000,000 AU (the Sun's sphere of influence ends near 230,000 AU)
-  i                         from -180 to 180 degrees
-  w, om, M                  from -360 to 360 degrees: one turn either way holds every orbit and place
-  m                         from 0 to 1 solar mass
-  G                         from -1 to 1 for H, G (a minor planet), from 0 to 20 for a comet's slope
-
-The observer is the Earth-Moon barycentre, unless --observer gives another source in the same forms
-(its words end at the next option or at the first word after it that is not an element); --observer
-geocentre is the Earth's centre. Target and observer must be different orbits.
-
-The orbits are fitted: ephem is given not the elements as the sources give them but the two-body
-orbits that stay closest to where the bodies are over the table's dates, the planets and the Earth as
-ERFA computes them (plan94; epv00 and moon98), a minor planet or comet as its elements move under the
-planets' pulls (an integration from their epoch). `csv` then says of every row how far it is from that
-reference (model_error_arcsec), and --as-given gives ephem the elements as they are. The fit depends on
-the first and last dates alone, never on the step; DATOS.DAT's notes say what each orbit was fitted to.
-Where there is no reference (dates outside plan94's 1000-3000 or epv00's 1900-2100, Pluto), or a path
-no ellipse follows (a fly-by bent by the Earth's pull), the elements are used as given, with a warning.
-
-Warned about: a target within 0.01 AU of the Earth (the barycentre or the Earth's centre), with the
-angles the barycentre's offset from the Earth's centre and a place on the Earth's surface move it by at
-the closest approach; for elements used as given, rows more than 2 years from the epoch of elements
-(the planets' pulls move a two-body orbit by arcminutes within 2 years, more beyond) and a planet's rows
-past 2050, where its table ends.
-
---step 10m (1h, 0.5d, 7d: from one minute to 100 days) gives rows at that step, exactly, by the
-two-body problem's own scaling: every time multiplied by s (the rows a day), counted from the start,
-and every semi-major axis by s^(2/3), masses unchanged (Kepler's third law: the mean motion becomes
-n/s per row, every angle of a row is the real one, every distance s^(2/3) times it). ZEPO.DAT then
-counts steps and holds scaled distances: csv, plot, info and run read it with the factors that
-DATOS.DAT states in its notes, and give real dates and distances.
-
-Each line of DATOS.DAT ends with a note that ephem skips; `plot` takes the body's name from it, and
-`csv`, `info` and `plot` the magnitude parameters of the source (H and G of an MPC line, H and the slope
-of a comet's line, a planet's name).
+The orbits are fitted: ephem is given not the elements as the sources give them but the two-body orbits
+that stay closest to where the bodies are over the table's dates, the planets and the Earth as ERFA
+computes them, a minor planet or comet as its elements move under the planets' pulls; csv then says of
+every row how far it is from that reference (ephem-table(1), FIT). An orbit that is no ellipse around the
+Sun is refused; elements used as given far from their epoch, and a close approach to the Earth, are
+warned about.
 """
 
-DATOS_EPILOG = """\
-examples:
-  ephem-table datos mars --start 2026-01-01 --rows 365
-  ephem-table datos mars --start 2026-01-01 --rows 365 --as-given
-  ephem-table datos MPCORB.DAT.gz --pick ceres --start 2026-12-01 --rows 31
-  ephem-table datos q=0.976 e=0.9056 i=162.49 om=235.27 w=172.50 T=1998-02-28.0977 --start 1998-01-01 \\
-      --rows 90 --observer "a=1.0000025 e=0.0167121 i=0.00024 om=0 w=102.9312 M=-2.4541 epoch=1998-01-01"
-  ephem-table datos comet.txt --start 1997-10-29 --rows 240
-  ephem-table datos mars --start 2027-01-06 --rows 14400 --step 1m
-  ephem-table datos a=2.7666 e=0.0786 i=10.587 om=80.266 w=73.532 M=334.33 epoch=2022-08-09 \\
-      --name Ceres --start 2459800.5 --rows 100
+DATOS_EXAMPLES = (
+    "ephem-table datos mars --start 2026-01-01 --rows 365",
+    "ephem-table datos mars --start 2026-01-01 --rows 365 --as-given",
+    "ephem-table datos MPCORB.DAT.gz --pick ceres --start 2026-12-01 --rows 31",
+    "ephem-table datos q=0.976 e=0.9056 i=162.49 om=235.27 w=172.50 T=1998-02-28.0977 \\\n"
+    "    --start 1998-01-01 --rows 90 \\\n"
+    "    --observer \"a=1.0000025 e=0.0167121 i=0.00024 om=0 w=102.9312 M=-2.4541 epoch=1998-01-01\"",
+    "ephem-table datos comet.txt --start 1997-10-29 --rows 240",
+    "ephem-table datos mars --start 2027-01-06 --rows 14400 --step 1m",
+    "ephem-table datos a=2.7666 e=0.0786 i=10.587 om=80.266 w=73.532 M=334.33 \\\n"
+    "    epoch=2022-08-09 --name Ceres --start 2459800.5 --rows 100",
+)
+
+CSV_DESCRIPTION = """\
+Writes the table as CSV to standard output: a comment line stating the frame and the time scales, a
+header row, and one record a row: its date in TDB and in UTC, the place, the distances and the angles as
+the table has them, the visual magnitude, the model error, the rates of motion, and with --site what the
+site sees (ephem-table(1), CSV COLUMNS). Rows holding NAN are written, and warned about on standard
+error.
 """
 
+PLOT_DESCRIPTION = """\
+Draws the track on the sky, the distances r and Delta, the visual magnitude and the model error where
+they are known, and the elongation, phase angle and illuminated fraction against the date (TDB), and
+marks and lists the events: oppositions, conjunctions, greatest elongations, closest approaches,
+stationary points in right ascension (ephem-table(1), PLOTS). Plotting needs matplotlib (the Debian
+package python3-matplotlib).
+"""
+
+INFO_DESCRIPTION = """\
+Prints a summary of the table: the number of rows (and their step, when it is not a day); their span in
+dates (TDB, and UTC from 1960); the rows holding NAN, with their likely causes; the visual magnitude's
+formula and the brightest row's date and value, or why there is none, and why some rows have none; the
+model error (the references, the largest and its date with the observer's and the target's parts there,
+the largest of each part, and what the references are good for, or why there is none); the fastest and
+slowest rows; which events cannot be told without the observer's orbit; and the events, in TDB. With
+--site, each night of the span.
+"""
 
 RUN_DESCRIPTION = """\
 Computes a table in one command: writes DATOS.DAT from TARGET as `datos` does (the same forms and
@@ -150,16 +128,20 @@ unless --keep; a DATOS.DAT or ZEPO.DAT of the working directory is never replace
 that directory.
 """
 
-RUN_EPILOG = """\
-examples:
-  ephem-table run mars --start 2027-02-19 --rows 288 --step 10m --site 48.8566,2.3522,35 \\
-      --csv mars.csv --plot mars.png     (one night's planning from Paris: altitudes, rise, transit, set, dark)
-  ephem-table run examples/ceres-mpc/ceres.mpc --start 2023-03-01 --rows 31 --csv ceres.csv --plot ceres.png
-  ephem-table run mars --start 2026-01-01 --rows 400 --dir mars-2026
-  ephem-table run MPCORB.DAT.gz --pick "2021 QL3" --start 2026-12-01 --rows 60 --csv - > ql3.csv
-  ephem-table run a=0.9224 e=0.1911 i=3.34 w=126.4 om=203.986 M=252.5822 epoch=2029-04-13T21:46 \\
-      --start 2029-04-12T12:00 --rows 289 --step 10m --plot flyby.png
-"""
+RUN_EXAMPLES = (
+    "# one night's planning from Paris: altitudes, rise, transit, set, dark",
+    "ephem-table run mars --start 2027-02-19 --rows 288 --step 10m \\\n"
+    "    --site 48.8566,2.3522,35 --csv mars.csv --plot mars.png",
+    "ephem-table run examples/ceres-mpc/ceres.mpc --start 2023-03-01 --rows 31 \\\n"
+    "    --csv ceres.csv --plot ceres.png",
+    "ephem-table run mars --start 2026-01-01 --rows 400 --dir mars-2026",
+    "ephem-table run MPCORB.DAT.gz --pick \"2021 QL3\" --start 2026-12-01 --rows 60 \\\n"
+    "    --csv - > ql3.csv",
+    "ephem-table run MPCORB.DAT.gz --pick 2P --start 2026-12-01 --rows 60 --dir encke",
+    "ephem-table run a=0.9224 e=0.1911 i=3.34 w=126.4 om=203.986 M=252.5822 \\\n"
+    "    epoch=2029-04-13T21:46 --start 2029-04-12T12:00 --rows 289 --step 10m \\\n"
+    "    --plot flyby.png",
+)
 
 
 def resolve_source(words: List[str], start: float, pick: Optional[str], what: str) -> elements.Orbit:
@@ -534,103 +516,79 @@ def run_run(args: argparse.Namespace) -> None:
                    os.path.join(folder, "DATOS.DAT"))
 
 
-class Parser(argparse.ArgumentParser):
-    """argparse's parser, whose usage errors are one line that points to the help."""
-
-    def error(self, message: str) -> NoReturn:
-        if len(message) > 300:
-            message = message[:300] + "..."
-        self.exit(USAGE_STATUS, f"{self.prog}: {message} (see {self.prog} --help)\n")
-
-
-def parser() -> argparse.ArgumentParser:
-    p = Parser(prog="ephem-table", description=DESCRIPTION, epilog=EPILOG,
-                                formatter_class=argparse.RawDescriptionHelpFormatter)
-    p.add_argument("--version", action="version", version=f"ephem-table {__version__}")
+def parser() -> Parser:
+    p = Parser(prog="ephem-table", description=DESCRIPTION, examples=EXAMPLES, manual=MANUAL_SECTIONS)
+    p.add_argument("--version", action="version", version=f"ephem-table {__version__}",
+                   help="print the version and exit")
     commands = p.add_subparsers(dest="command", required=True, metavar="COMMAND")
 
-    d = commands.add_parser("datos", help="write DATOS.DAT from a planet, an MPC line or elements",
-                            description=DATOS_DESCRIPTION, epilog=DATOS_EPILOG,
-                            formatter_class=argparse.RawDescriptionHelpFormatter)
-    add_source_arguments(d, "a planet, an MPC file, or elements (above)")
-    d.add_argument("-o", "--output", default="DATOS.DAT",
-                   help="the file to write, replaced whole or not at all (default DATOS.DAT; - for standard "
-                        "output)")
+    d = add_command(commands, "datos", help="write DATOS.DAT from a planet, an MPC line or elements",
+                    description=DATOS_DESCRIPTION, examples=DATOS_EXAMPLES,
+                    manual=("SOURCES", "NOTES IN DATOS.DAT", "FIT", "STEP", "TIME SCALES", "WRITING FILES"))
+    add_source_arguments(d, "a planet's name, an MPC file or elements, as above: before the options, or after "
+                            "the words of --observer")
+    d.add_argument("-o", "--output", default="DATOS.DAT", metavar="FILE",
+                   help="the file to write (default DATOS.DAT; - for standard output), replaced whole or not "
+                        "at all (ephem-table(1), WRITING FILES)")
     d.set_defaults(run=run_datos)
 
     table_help = "the table (default ZEPO.DAT; - for standard input)"
     datos_help = ("the DATOS.DAT that made the table (default: the one beside the table, if it describes it): "
-                  "the observer's orbit gives the Sun's place for oppositions, conjunctions and greatest "
-                  "elongations, its notes the magnitude parameters")
+                  "its observer's orbit gives the Sun's place for oppositions, conjunctions and greatest "
+                  "elongations, its notes the magnitude parameters, and a table of another step than a day "
+                  "needs it (ephem-table(1), READING TABLES)")
     no_wait_help = ("while ephem writes the table, read what is there now rather than wait until it is done: "
                     "only the rows whose times and places follow the DATOS.DAT that made it (refused without "
-                    "one)")
-    c = commands.add_parser("csv", help="write the table as CSV to standard output",
-                            description="Writes the table as CSV to standard output: a comment line "
-                                        "stating the frame and time scales, a header row, one record "
-                                        "a row, its date in TDB and in UTC (empty before 1960, when "
-                                        "there was no UTC), the visual magnitude (v_mag, empty "
-                                        "where there is none; the comment line says why), the model "
-                                        "error: the angle between the row's place and that of "
-                                        "the reference the orbits were fitted to, at the row's time "
-                                        "(model_error_arcsec), and the observer's distance from its "
-                                        "reference (observer_error_km), both rounded up, empty where "
-                                        "there is no reference (the comment line names the references "
-                                        "and what they are good for, or says why), the rates of "
-                                        "motion (arcsec a minute), and with --site the place seen from "
-                                        "there, its altitude and azimuth and the Sun's. Rows holding "
-                                        "NAN are written and warned about on standard error.")
+                    "one; ephem-table(1), READING TABLES)")
+    c = add_command(commands, "csv", help="write the table as CSV to standard output",
+                    description=CSV_DESCRIPTION,
+                    examples=("ephem-table csv > mars.csv",
+                              "ephem-table csv mars-2026/ZEPO.DAT --site paris > mars-paris.csv",
+                              "ephem-table csv - --datos DATOS.DAT < ZEPO.DAT | head"),
+                    manual=("CSV COLUMNS", "FIT", "MAGNITUDES", "SITE", "NAN ROWS", "READING TABLES"))
     c.add_argument("table", nargs="?", default="ZEPO.DAT", help=table_help)
     c.add_argument("--datos", metavar="FILE", help=datos_help)
     add_site_arguments(c)
     c.add_argument("--no-wait", action="store_true", help=no_wait_help)
     c.set_defaults(run=run_csv)
 
-    g = commands.add_parser("plot", help="draw the sky track, distances, illumination and events",
-                            description="Draws the track on the sky (around the pole when it goes "
-                                        "beyond 60 degrees of declination), the distances r and "
-                                        "Delta, the model error of each row where it is known (as "
-                                        "csv gives it), the "
-                                        "elongation, phase angle and illuminated fraction "
-                                        "against the date (TDB), and marks and lists the events: "
-                                        "oppositions, conjunctions, greatest elongations, closest "
-                                        "approaches, stationary points in right ascension.")
+    g = add_command(commands, "plot", help="draw the sky track, distances, illumination and events",
+                    description=PLOT_DESCRIPTION,
+                    examples=("ephem-table plot -o mars.svg",
+                              "ephem-table plot mars-2026/ZEPO.DAT --title \"Mars in 2026\" -o mars.png"),
+                    manual=("PLOTS", "EVENTS", "SITE", "READING TABLES", "WRITING FILES"))
     g.add_argument("table", nargs="?", default="ZEPO.DAT", help=table_help)
-    g.add_argument("-o", "--output", default="track.png",
-                   help="image file to write, replaced whole or not at all; its suffix (.png, .svg, .pdf) "
-                        "sets the format (- writes a PNG to standard output)")
-    g.add_argument("--title", help="the title (default: the body's name from the DATOS.DAT beside the "
-                                   "table when ephem-table datos wrote it and it is a regular file of at "
-                                   "most 64 KiB, else the file name)")
+    g.add_argument("-o", "--output", default="track.png", metavar="IMAGE",
+                   help="the image to write (default track.png), replaced whole or not at all; its suffix "
+                        "(.png, .svg, .pdf) sets the format (- writes a PNG to standard output; "
+                        "ephem-table(1), WRITING FILES)")
+    g.add_argument("--title", help="the title (default: the body's name from the DATOS.DAT beside the table "
+                                   "when ephem-table datos wrote it, it starts where the table does and it is a "
+                                   "regular file of at most 64 KiB, else the table's file name)")
     g.add_argument("--datos", metavar="FILE", help=datos_help)
     add_site_arguments(g)
     g.add_argument("--no-wait", action="store_true", help=no_wait_help)
     g.set_defaults(run=run_plot)
 
-    i = commands.add_parser("info", help="rows, span, NAN rows and events of a table",
-                            description="Prints the number of rows, the span in dates (TDB, and UTC "
-                                        "from 1960), the rows holding NAN with their likely causes, the "
-                                        "visual magnitude's formula and brightest row, the model "
-                                        "error (the largest, its date, the observer's and the target's "
-                                        "parts, and what the references are good for), and the events "
-                                        "(TDB): oppositions and conjunctions (by the longitudes of the "
-                                        "body and the Sun), greatest elongations east or west, perihelia "
-                                        "and aphelia, closest approaches, stationary points in right "
-                                        "ascension. The Sun's place and the magnitude parameters come "
-                                        "from the DATOS.DAT that made the table (--datos).")
+    i = add_command(commands, "info", help="rows, span, NAN rows and events of a table",
+                    description=INFO_DESCRIPTION,
+                    examples=("ephem-table info", "ephem-table info mars-2026/ZEPO.DAT --site paris"),
+                    manual=("EVENTS", "MAGNITUDES", "FIT", "SITE", "NAN ROWS", "READING TABLES"))
     i.add_argument("table", nargs="?", default="ZEPO.DAT", help=table_help)
     i.add_argument("--datos", metavar="FILE", help=datos_help)
     add_site_arguments(i)
     i.add_argument("--no-wait", action="store_true", help=no_wait_help)
     i.set_defaults(run=run_info)
 
-    r = commands.add_parser("run", help="datos, ephem, csv, plot and info in one command",
-                            description=RUN_DESCRIPTION, epilog=RUN_EPILOG,
-                            formatter_class=argparse.RawDescriptionHelpFormatter)
-    add_source_arguments(r, "a planet, an MPC file, or elements (ephem-table datos --help)")
-    r.add_argument("--csv", metavar="FILE", help="write the CSV there (- for standard output)")
-    r.add_argument("--plot", metavar="FILE", help="draw the plot there; its suffix sets the format (- writes a "
-                                                  "PNG to standard output)")
+    r = add_command(commands, "run", help="datos, ephem, csv, plot and info in one command",
+                    description=RUN_DESCRIPTION, examples=RUN_EXAMPLES,
+                    manual=("RUNNING EPHEM", "SOURCES", "FIT", "STEP", "SITE", "WRITING FILES"))
+    add_source_arguments(r, "a planet's name, an MPC file or elements, as for datos: before the options, or "
+                            "after the words of --observer")
+    r.add_argument("--csv", metavar="FILE", help="write the CSV there, replaced whole or not at all (- for "
+                                                 "standard output)")
+    r.add_argument("--plot", metavar="IMAGE", help="draw the plot there, replaced whole or not at all; its suffix "
+                                                   "sets the format (- writes a PNG to standard output)")
     r.add_argument("--dir", metavar="DIR", help="run ephem in DIR (made if missing) and leave DATOS.DAT and "
                                                 "ZEPO.DAT there (default: a fresh temporary folder, removed "
                                                 "afterwards)")
@@ -643,22 +601,28 @@ def parser() -> argparse.ArgumentParser:
 def add_source_arguments(p: argparse.ArgumentParser, target_help: str) -> None:
     """The arguments that say what table to compute: the sources, the span and its step."""
     p.add_argument("target", nargs="*", metavar="TARGET", help=target_help)
-    p.add_argument("--start", required=True, metavar="DATE", help=f"first row: {DATE_FORMS} or a Julian date, TDB")
-    p.add_argument("--rows", required=True, type=int, metavar="N", help="number of rows, one a step")
+    p.add_argument("--start", required=True, metavar="DATE",
+                   help=f"first row: {DATE_FORMS} or a Julian date, TDB (ephem-table(1), TIME SCALES)")
+    p.add_argument("--rows", required=True, type=int, metavar="N",
+                   help=f"the number of rows, one a step, from 1 to {MAX_ROWS} (ephem counts rows in a signed "
+                        f"32-bit integer)")
     p.add_argument("--step", default=DAILY.text, metavar="DURATION",
                    help=f"the time between rows, {DURATION_FORMS} (m minutes, h hours, d days), from 1 minute to "
-                        f"100 days (default 1d, ephem's own: DATOS.DAT as it has always been). At another step "
-                        f"DATOS.DAT holds the two-body problem scaled to it, exactly, and the table is read "
-                        f"through csv, plot and info (the STEP section of ephem-table(1))")
+                        f"100 days; the default, 1d, is ephem's own step and writes DATOS.DAT as it has always "
+                        f"been. At another step DATOS.DAT holds the two-body problem scaled to it, exactly, and "
+                        f"the table is read through csv, plot and info (ephem-table(1), STEP)")
     p.add_argument("--observer", nargs="+", default=["emb"], metavar="SOURCE",
                    help="the observer's orbit, in the forms of TARGET (default: emb, the Earth-Moon "
-                        "barycentre; geocentre is the Earth's centre)")
+                        "barycentre; geocentre is the Earth's centre); its words end at the next option, or at "
+                        "the first word after it that is not an element, which begins TARGET (datos --observer "
+                        "venus mars)")
     p.add_argument("--as-given", action="store_true",
                    help="give ephem the elements as the sources give them (a planet's and the observer's from the "
                         "planetary table at the start date), as ephem-table did before it fitted them, instead of "
-                        "the orbits fitted over the table's dates")
-    p.add_argument("--pick", metavar="TEXT", help="in an MPC file of many lines, the line naming TEXT, else "
-                                                  "holding it (any case)")
+                        "the orbits fitted over the table's dates (ephem-table(1), FIT)")
+    p.add_argument("--pick", metavar="TEXT", help="in an MPC file of many lines, the line that names TEXT, else "
+                                                  "the one that holds it, in any case of letters (ephem-table(1), "
+                                                  "SOURCES)")
     p.add_argument("--name", help="the target's name for titles (default: from the source)")
 
 

@@ -21,7 +21,8 @@ Column = Tuple[str, Sequence[str]]  # a CSV column: its header and a text a row
 DEFAULT_MIN_ALTITUDE = 20.0
 
 SITE_HELP = (f"observe from a site on the Earth: {SITE_FORMS}; adds the topocentric place, altitude and "
-             f"azimuth, the Sun's altitude, and in info the nights (rise, transit, set, dark hours)")
+             f"azimuth, the Sun's altitude, and in info the nights (rise, transit, set, dark hours; "
+             f"ephem-table(1), SITE)")
 MIN_ALTITUDE_HELP = (f"with --site, the altitude in degrees the body must reach to count as up in the dark "
                      f"(default {DEFAULT_MIN_ALTITUDE:g})")
 REFRACTION_HELP = ("with --site, add the atmosphere's refraction to the altitudes (Saemundsson's formula for 10 C "

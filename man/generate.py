@@ -286,9 +286,16 @@ def write_page(text: str, path: str) -> None:
         raise
 
 
+USAGE = "usage: man/generate.py [OUTPUT]   (default man/ephem-table.1; - for standard output)"
+
+
 def main(argv: List[str]) -> int:
-    if len(argv) > 1:
-        print("usage: man/generate.py [OUTPUT]", file=sys.stderr)
+    if argv in (["-h"], ["--help"]):
+        print(USAGE)
+        return 0
+    if len(argv) > 1 or (argv and argv[0].startswith("-") and argv[0] != "-"):
+        # No option but the help: any other word like one is a slip, never the name of a page to write.
+        print(USAGE, file=sys.stderr)
         return 2
     try:
         text = current_page()

@@ -154,7 +154,8 @@ class GeneratorTest(TestCase):
              "generate.py: {template}: marker @EXAMPLES@ used twice\n"),
             ("no template", None, (), 1,
              "generate.py: [Errno 2] No such file or directory: '{template}'\n"),
-            ("two outputs", good, ("a", "b"), 2, "usage: man/generate.py [OUTPUT]\n"),
+            ("two outputs", good, ("a", "b"), 2, generate.USAGE + "\n"),
+            ("an option it does not take", good, ("--output",), 2, generate.USAGE + "\n"),
             ("an output in no folder", good, ("{man}/none/page.1",), 1,
              "generate.py: cannot write {man}/none/page.1: No such file or directory\n"),
         ]

@@ -75,6 +75,18 @@ const std::string kWritingOutput =
     "last format: list io\n"
     "lately writing sequential formatted external IO\n";
 
+// A run whose files may grow to `limit` bytes, and no further: a write past it is cut short and fails with
+// EFBIG (SIGXFSZ ignored, so that the write fails rather than the signal ending the program).
+RunOptions under_file_size_limit(rlim_t limit) {
+    RunOptions options;
+    options.prepare = [limit] {
+        signal(SIGXFSZ, SIG_IGN);
+        const struct rlimit bound = {limit, limit};
+        setrlimit(RLIMIT_FSIZE, &bound);
+    };
+    return options;
+}
+
 const std::string kOldRows = "an older table, to be left as it is\n";
 
 // An input that is missing, or that exists but may not be read, is refused by the open, never created or
@@ -188,13 +200,7 @@ TEST(Files, FailureDuringTheRowsLeavesOnlyWholeRows) {
     TempDir dir;
     dir.write("DATOS.DAT", mars_datos("40"));
     dir.write("ZEPO.DAT", std::string(3000, 'o'));
-    RunOptions options;
-    options.prepare = [] {
-        signal(SIGXFSZ, SIG_IGN);
-        const struct rlimit limit = {kLimit, kLimit};
-        setrlimit(RLIMIT_FSIZE, &limit);
-    };
-    const RunResult run = run_ephem(dir, options);
+    const RunResult run = run_ephem(dir, under_file_size_limit(kLimit));
     expect_aborted(run);
     EXPECT_EQ(run.standard_error, std::string("write end: ") + std::strerror(EFBIG) + kWritingOutput);
     EXPECT_EQ(dir.read("ZEPO.DAT"), whole);
@@ -218,13 +224,7 @@ TEST(Files, FailureInsideTheFirstRowLeavesTheOlderTableAsItWas) {
         TempDir dir;
         dir.write("DATOS.DAT", mars_datos("3"));
         dir.write("ZEPO.DAT", c.older);
-        RunOptions options;
-        options.prepare = [] {
-            signal(SIGXFSZ, SIG_IGN);
-            const struct rlimit limit = {kLimit, kLimit};
-            setrlimit(RLIMIT_FSIZE, &limit);
-        };
-        const RunResult run = run_ephem(dir, options);
+        const RunResult run = run_ephem(dir, under_file_size_limit(kLimit));
         expect_aborted(run);
         EXPECT_EQ(run.standard_error, std::string("write end: ") + std::strerror(EFBIG) + kWritingOutput);
         EXPECT_EQ(dir.read("ZEPO.DAT"), c.older);

@@ -168,12 +168,13 @@ bool Stream::hand_over_output(bool completes_flush) {
 bool Stream::hand_over_replacing(bool completes_flush) {
     const AllSignalsHeld held;
     const int64_t start = fd_offset_;
-    keep_covered_bytes(out_len_);
+    Covered covered;
+    keep_covered_bytes(out_len_, covered);
     bool ok = write_all(out_, out_len_);
     int error = ok ? 0 : errno;
     out_len_ = 0;
     if (!ok && wrote()) {
-        (void)put_back_covered_bytes(start);
+        put_back_covered_bytes(start, covered);
     }
     if (wrote()) {
         if (ok && completes_flush) {
@@ -189,54 +190,54 @@ bool Stream::hand_over_replacing(bool completes_flush) {
     return ok;
 }
 
-void Stream::keep_covered_bytes(std::size_t n) {
+void Stream::keep_covered_bytes(std::size_t n, Covered& covered) {
     struct stat st;
-    size_before_ = ::fstat(fd(), &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
-    covered_len_ = 0;
-    const int64_t existing = size_before_ - fd_offset_;
+    covered.size_before = ::fstat(fd(), &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
+    covered.length = 0;
+    const int64_t existing = covered.size_before - fd_offset_;
     const auto wanted = static_cast<int64_t>(n) < existing ? static_cast<int64_t>(n) : existing;
-    while (covered_len_ < wanted) {
-        const ssize_t got = ::pread(fd(), covered_ + covered_len_, static_cast<std::size_t>(wanted - covered_len_),
-                                    static_cast<off_t>(fd_offset_ + covered_len_));
+    while (covered.length < wanted) {
+        const ssize_t got =
+            ::pread(fd(), covered.bytes + covered.length, static_cast<std::size_t>(wanted - covered.length),
+                    static_cast<off_t>(fd_offset_ + covered.length));
         if (got < 0 && errno == EINTR) {
             continue;
         }
         if (got <= 0) {
-            covered_len_ = -1;  // a file opened for writing only, or one that shrank meanwhile
+            covered.length = -1;  // a file opened for writing only, or one that shrank meanwhile
             return;
         }
-        covered_len_ += got;
+        covered.length += got;
     }
 }
 
-// Gives the file back what it held from start on, where this output went, and its former length.
-// Returns false when that cannot be done; errno is then the reason.
-bool Stream::put_back_covered_bytes(int64_t start) {
+// Gives the file back what it held from start on, where this output went, and its former length. Where
+// that cannot be done the file is left as the failed write left it, which the caller then cuts.
+void Stream::put_back_covered_bytes(int64_t start, const Covered& covered) {
     const int64_t written = fd_offset_ - start;
-    if (covered_len_ < 0 || size_before_ < 0) {
-        return false;
+    if (covered.length < 0 || covered.size_before < 0) {
+        return;
     }
-    const int64_t back = written < covered_len_ ? written : covered_len_;
+    const int64_t back = written < covered.length ? written : covered.length;
     for (int64_t done = 0; done < back;) {
-        const ssize_t put =
-            ::pwrite(fd(), covered_ + done, static_cast<std::size_t>(back - done), static_cast<off_t>(start + done));
+        const ssize_t put = ::pwrite(fd(), covered.bytes + done, static_cast<std::size_t>(back - done),
+                                     static_cast<off_t>(start + done));
         if (put < 0 && errno == EINTR) {
             continue;
         }
         if (put <= 0) {
-            return false;
+            return;
         }
         done += put;
     }
-    if (start + written > size_before_ && ::ftruncate(fd(), static_cast<off_t>(size_before_)) != 0) {
-        return false;
+    if (start + written > covered.size_before && ::ftruncate(fd(), static_cast<off_t>(covered.size_before)) != 0) {
+        return;
     }
     if (::lseek(fd(), static_cast<off_t>(start), SEEK_SET) < 0) {
-        return false;
+        return;
     }
     fd_offset_ = start;
     wrote_.store(false);
-    return true;
 }
 
 bool Stream::write_all(const char* data, std::size_t n) {

@@ -72,12 +72,18 @@ private:
     // completes_flush: the output ends at a flush, so the offset after it may be committed.
     bool hand_over_output(bool completes_flush);
     bool hand_over_replacing(bool completes_flush);
-    // The bytes the first output is about to cover, kept so that a write that fails part way can give
-    // them back (see hand_over_replacing).
-    void keep_covered_bytes(std::size_t n);
-    bool put_back_covered_bytes(int64_t start);
 
     static constexpr std::size_t kBufferSize = 8192;
+
+    // The file's bytes that the first output is about to cover, read before it goes out, so that a write
+    // that fails part way can give them back (see hand_over_replacing).
+    struct Covered {
+        char bytes[kBufferSize];
+        int64_t length = -1;       // how many of them were read; -1: they could not be
+        int64_t size_before = -1;  // the file's length before the output; -1: unknown
+    };
+    void keep_covered_bytes(std::size_t n, Covered& covered);
+    void put_back_covered_bytes(int64_t start, const Covered& covered);
 
     std::atomic<int> fd_{-1};
     std::atomic<bool> owns_fd_{false};
@@ -96,7 +102,4 @@ private:
     int read_errno_ = 0;
     char out_[kBufferSize];
     std::size_t out_len_ = 0;
-    char covered_[kBufferSize];  // the file's bytes under the first output, before it went out
-    int64_t covered_len_ = -1;   // how many of them were read; -1: they could not be
-    int64_t size_before_ = -1;   // the file's length before the first output; -1: unknown
 };

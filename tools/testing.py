@@ -98,9 +98,11 @@ def forked_run(args: List[str], cwd: Any, stdin: Optional[int], stdout: Any, env
                launcher: str) -> "subprocess.CompletedProcess[str]":
     """The command's main() in a child of this process, on its own standard output and error (pipes, or
     the file `stdout`), in `cwd` with `env`, started as `launcher`; its exit status is main's."""
-    from ephem_table import cli, process
+    from ephem_table import process
+    # The command's modules imported once, here, not in every child (matplotlib only where it is used).
+    importlib.import_module("ephem_table.cli")
     if args and args[0] in ("plot", "run"):
-        importlib.import_module("ephem_table.plot")  # matplotlib imported once, not in every child
+        importlib.import_module("ephem_table.plot")
     out_pipe = os.pipe() if stdout is subprocess.PIPE else None
     err_pipe = os.pipe()
     sys.stdout.flush()
@@ -125,8 +127,7 @@ def forked_run(args: List[str], cwd: Any, stdin: Optional[int], stdout: Any, env
             sys.stdout = interpreter_stream(1, "strict", env)
             sys.stderr = interpreter_stream(2, "backslashreplace", env)
             # What the script does with its streams and signals, then its main.
-            process.prepare()
-            status = flush_at_exit(process.status_of(lambda: cli.main(args)))
+            status = flush_at_exit(process.main(args))
         except BaseException:  # a fault of the harness or an escape from main: shown, never hidden
             os.write(2, traceback.format_exc().encode())
         os._exit(status)

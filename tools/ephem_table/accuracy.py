@@ -17,9 +17,11 @@ import math
 from typing import Any, List, NamedTuple, Optional, Tuple
 
 from .dates import calendar_date
-from .datos import Datos
+from .csvout import bound_text
+from .datos import Datos, reference_text
 from .constants import AU_KM, MOON_SHARE
-from .elements import BARYCENTRE, GEOCENTRE, PLANET, Orbit, Reference
+from .elements import BARYCENTRE, GEOCENTRE, INTEGRATION, Orbit, Reference
+from .fitting import missing_modules
 from .kepler import Orbiter
 from .row import Table
 
@@ -52,18 +54,15 @@ class ModelErrors(NamedTuple):
 def angles_arcsec(u: Array, v: Array) -> Array:
     """The angles between vectors, row by row, arcsec: accurate at 0 as well."""
     import numpy
-    cross = numpy.linalg.norm(numpy.cross(u, v), axis=1)
-    return numpy.degrees(numpy.arctan2(cross, numpy.sum(u * v, axis=1))) * 3600.0
+    from .twobody import angles
+    return numpy.degrees(angles(u, v)) * 3600.0
 
 
 def reference_name(reference: Reference) -> str:
-    """The reference in a few words, without a comma."""
-    if reference.kind == PLANET:
-        return f"ERFA plan94 {reference.planet}"
-    if reference.kind == GEOCENTRE:
-        return "ERFA epv00 (the Earth's centre)"
-    if reference.kind == BARYCENTRE:
-        return "ERFA epv00 and moon98 (the Earth-Moon barycentre)"
+    """The reference in a few words, without a comma: as DATOS.DAT's notes name it, but an integration by
+    its epoch's date rather than its elements."""
+    if reference.kind != INTEGRATION:
+        return reference_text(reference)
     epoch = reference.elements[6]
     return f"the integration of its elements of {calendar_date(epoch)[:16] or f'JD {epoch!r}'} with the planets' pulls"
 
@@ -75,7 +74,7 @@ def model_errors(table: Table, found: Optional[Datos], why: str) -> Tuple[Option
         return None, why
     if not len(table):
         return None, "the table has no rows"
-    missing = [name for name in ("numpy", "scipy", "erfa") if not module_exists(name)]
+    missing = missing_modules()
     if missing:
         return None, f"the references need python3-{' and python3-'.join(missing)}"
     import numpy
@@ -121,11 +120,6 @@ def model_errors(table: Table, found: Optional[Datos], why: str) -> Tuple[Option
     return ModelErrors(parts[0], parts[1], parts[2], parts[3], target_reference, observer_reference), ""
 
 
-def module_exists(name: str) -> bool:
-    import importlib.util
-    return importlib.util.find_spec(name) is not None
-
-
 def largest(values: Array) -> Tuple[int, float]:
     """The row of the largest finite value and the value, (-1, NAN) where none is finite."""
     import numpy
@@ -140,15 +134,14 @@ def arcsec_text(value: float) -> str:
     """An angle in arcsec rounded up, to a thousandth below 10, a tenth below 1000, whole above."""
     for below, digits in ((10.0, 3), (1000.0, 1)):
         if value < below:
-            scale = 10 ** digits
-            return f"{math.ceil(value * scale) / scale:.{digits}f} arcsec"
+            return f"{bound_text(value, digits)} arcsec"
     return f"{math.ceil(value):,} arcsec"
 
 
 def km_text(value: float) -> str:
     """A distance in km rounded up, to a tenth below 100, whole above."""
     if value < 100.0:
-        return f"{math.ceil(value * 10.0) / 10.0:.1f} km"
+        return f"{bound_text(value, 1)} km"
     return f"{math.ceil(value):,} km"
 
 
@@ -167,7 +160,7 @@ def summary_lines(table: Table, errors: Optional[ModelErrors], why: str) -> List
              f"{arcsec_text(errors.observer_arcsec[k])} and the target's {arcsec_text(errors.target_arcsec[k])})"]
     ko, observer_worst = largest(errors.observer_arcsec)
     kt, target_worst = largest(errors.target_arcsec)
-    kk, km = largest(errors.observer_km)
+    _, km = largest(errors.observer_km)
     lines.append(f"  observer: at most {arcsec_text(observer_worst)} on {calendar_date(table[ko].jd_tdb)} TDB, "
                  f"{km_text(km)} from its reference at most")
     lines.append(f"  target: at most {arcsec_text(target_worst)} on {calendar_date(table[kt].jd_tdb)} TDB")
@@ -235,7 +228,7 @@ def barycentre_offset_km(jd: float) -> Tuple[float, bool]:
     """The distance between the Earth's centre and the Earth-Moon barycentre at jd (ERFA's Moon), or the
     largest it can be; and whether it is the one of that date."""
     from .references import EPV00_SPAN, moon_states
-    if not (module_exists("erfa") and EPV00_SPAN[0] <= jd <= EPV00_SPAN[1]):
+    if not (not missing_modules(("erfa",)) and EPV00_SPAN[0] <= jd <= EPV00_SPAN[1]):
         return LARGEST_OFFSET_KM, False
     import numpy
     moon, _ = moon_states([jd])
@@ -247,7 +240,7 @@ def close_approach_warning(target: Orbit, observer: Orbit, first: float, last: f
     centre or the Earth-Moon barycentre: how far the places of the barycentre and of the Earth's surface
     move it, as angles at the closest approach."""
     kind = observer_kind(observer)
-    if not kind or not module_exists("numpy"):
+    if not kind or missing_modules(("numpy",)):
         return None
     when, distance = closest_approach(target, observer, first, last)
     if not distance < CLOSE_AU:

@@ -211,8 +211,7 @@ def table_span(args: argparse.Namespace) -> Tuple[float, int, Step]:
     return start, args.rows, every
 
 
-def source_orbits(args: argparse.Namespace, start: float, rows: int,
-                  every: Step = DAILY) -> Tuple[elements.Orbit, elements.Orbit]:
+def source_orbits(args: argparse.Namespace, start: float) -> Tuple[elements.Orbit, elements.Orbit]:
     """The target's and the observer's orbits from the sources on the command line."""
     target_words, observer_words = separate_sources(args.target, args.observer)
     target = resolve_source(target_words, start, args.pick, "target")
@@ -246,7 +245,7 @@ def datos_for(args: argparse.Namespace) -> Tuple[str, elements.Orbit]:
     """The text of DATOS.DAT for the sources and span on the command line, and the target's orbit: fitted
     over the table's dates (fitting.py) unless --as-given, with a close approach warned about."""
     start, rows, every = table_span(args)
-    target, observer = source_orbits(args, start, rows, every)
+    target, observer = source_orbits(args, start)
     last = start + float((rows - 1) * every.days)
     if args.as_given:
         if elements.GEOCENTRE_SOURCE in (target.source, observer.source):
@@ -323,7 +322,8 @@ def run_csv(args: argparse.Namespace) -> None:
     options = site_options(args)
     table, found, why = load_table(args.table, args.datos, not args.no_wait)
     warn_no_utc()
-    write_table_csv(table, sys.stdout, found, why, accuracy.model_errors(table, found, why), options)
+    write_table_csv(table, sys.stdout, found, magnitudes.table_magnitudes(table, found, why),
+                    accuracy.model_errors(table, found, why), options)
     sys.stdout.flush()
     warn_nan(table)
 
@@ -333,9 +333,8 @@ def default_title(table_path: str, table: Table) -> str:
     the table's first row; else the table's file name."""
     from .plot import plot_title
     if table_path != "-":
-        beside = os.path.join(os.path.dirname(table_path) or ".", "DATOS.DAT")
         try:
-            found = datos.read_datos(beside).real()
+            found = datos.read_datos(datos.beside(table_path)).real()
         except DataError:
             found = None
         # The table prints nine significant digits: a hundredth of a day for Julian dates.
@@ -355,22 +354,21 @@ def run_plot(args: argparse.Namespace) -> None:
     if not len(table):
         raise DataError(f"{args.table}: the table has no rows to plot")
     draw(args.table, table, args.output, args.title, warn_nan(table), found,
-         accuracy.model_errors(table, found, why)[0], options)
+         magnitudes.table_magnitudes(table, found, why)[0], accuracy.model_errors(table, found, why)[0], options)
 
 
 def draw(table_path: str, table: Table, output: str, title: Optional[str], summary: NanSummary,
-         found: Optional[datos.Datos], model: Optional[accuracy.ModelErrors] = None,
-         options: Optional[SiteOptions] = None) -> None:
+         found: Optional[datos.Datos], computed: Optional[magnitudes.Magnitudes],
+         model: Optional[accuracy.ModelErrors], options: Optional[SiteOptions]) -> None:
     """The plot of a table whose NAN rows have been warned about (summary); found is the DATOS.DAT that
-    made it, or None; model its model errors, where known; options the site to draw the altitude from,
-    or None."""
+    made it, or None; computed its magnitudes and model its model errors, where known; options the site
+    to draw the altitude from, or None."""
     if not any(0.0 <= row.ra_hours <= 24.0 and abs(row.dec_deg) <= 90.0 for row in table):
         raise DataError(f"{table_path}: no row has a place on the sky (every right ascension or "
                         f"declination is NAN, INF or out of its range), nothing to plot" +
                         ("" if not summary else "; see the warning above for the likely causes"))
     check_plotting()
     from .plot import plot_table
-    computed, _ = magnitudes.table_magnitudes(table, found, "")
     plot_table(table, output, title or default_title(table_path, table), found,
                computed.values if computed is not None else None, computed.label if computed is not None else "",
                computed.empty if computed is not None else [], options, model)
@@ -378,12 +376,13 @@ def draw(table_path: str, table: Table, output: str, title: Optional[str], summa
     warn("wrote the image to standard output" if output == "-" else f"wrote {output}")
 
 
-def write_table_csv(table: Table, out: TextIO, found: Optional[datos.Datos], why: str,
-                    model: Tuple[Optional[accuracy.ModelErrors], str], options: Optional[SiteOptions] = None) -> None:
-    """The CSV of a table, with the visual magnitudes from the DATOS.DAT that made it (found), or an empty
-    column and why; the model errors (accuracy.model_errors), or empty columns and why; then the rates of
-    motion, and the site's columns with options."""
-    computed, why = magnitudes.table_magnitudes(table, found, why)
+def write_table_csv(table: Table, out: TextIO, found: Optional[datos.Datos],
+                    mags: Tuple[Optional[magnitudes.Magnitudes], str], model: Tuple[Optional[accuracy.ModelErrors], str],
+                    options: Optional[SiteOptions] = None) -> None:
+    """The CSV of a table made from the DATOS.DAT found (or None), with its visual magnitudes
+    (magnitudes.table_magnitudes), or an empty column and why; the model errors (accuracy.model_errors),
+    or empty columns and why; then the rates of motion, and the site's columns with options."""
+    computed, why = mags
     rows_note = scaled_note(found.step) if found is not None and not found.step.daily else ""
     leap = leap_second_note(table.column("jd_tdb"))
     if leap:
@@ -398,9 +397,9 @@ def write_table_csv(table: Table, out: TextIO, found: Optional[datos.Datos], why
         write_csv(table, out, None, f"empty: {why}", rows_note, errors, errors_note, more, more_note)
 
 
-def write_magnitudes(out: TextIO, table: Table, found: Optional[datos.Datos], why: str) -> None:
-    """The formula, the brightest row, and why rows have none."""
-    computed, why = magnitudes.table_magnitudes(table, found, why)
+def write_magnitudes(out: TextIO, table: Table, mags: Tuple[Optional[magnitudes.Magnitudes], str]) -> None:
+    """The formula, the brightest row, and why rows have none (magnitudes.table_magnitudes)."""
+    computed, why = mags
     if computed is None:
         out.write(f"magnitude: none, {why}\n")
         return
@@ -420,13 +419,13 @@ def write_magnitudes(out: TextIO, table: Table, found: Optional[datos.Datos], wh
 def run_info(args: argparse.Namespace) -> None:
     options = site_options(args)
     table, found, why = load_table(args.table, args.datos, not args.no_wait)
-    write_info(args.table, table, sys.stdout, found, why, accuracy.model_errors(table, found, why), options,
-               args.datos or beside_table(args.table))
+    write_info(args.table, table, sys.stdout, found, why, magnitudes.table_magnitudes(table, found, why),
+               accuracy.model_errors(table, found, why), options, args.datos or beside_table(args.table))
     warn_nan(table)
 
 
 def beside_table(table_path: str) -> Optional[str]:
-    return None if table_path == "-" else os.path.join(os.path.dirname(table_path) or ".", "DATOS.DAT")
+    return None if table_path == "-" else datos.beside(table_path)
 
 
 def nan_causes(found: Optional[datos.Datos], datos_path: Optional[str]) -> List[str]:
@@ -442,11 +441,11 @@ def nan_causes(found: Optional[datos.Datos], datos_path: Optional[str]) -> List[
 
 
 def write_info(name: str, table: Table, out: TextIO, found: Optional[datos.Datos], why: str,
-               model: Tuple[Optional[accuracy.ModelErrors], str], options: Optional[SiteOptions] = None,
-               datos_path: Optional[str] = None) -> None:
-    """The summary of a table: rows, span in TDB and UTC, NAN rows and their causes, magnitudes, the model
-    error (accuracy.model_errors), rates of motion, events, and with options the site's nights; found is
-    the DATOS.DAT that made the table, or None and why."""
+               mags: Tuple[Optional[magnitudes.Magnitudes], str], model: Tuple[Optional[accuracy.ModelErrors], str],
+               options: Optional[SiteOptions] = None, datos_path: Optional[str] = None) -> None:
+    """The summary of a table: rows, span in TDB and UTC, NAN rows and their causes, magnitudes
+    (magnitudes.table_magnitudes), the model error (accuracy.model_errors), rates of motion, events, and
+    with options the site's nights; found is the DATOS.DAT that made the table, or None and why."""
     out.write(f"{name}: {len(table)} rows\n")
     if found is not None and not found.step.daily:
         out.write(f"{scaled_note(found.step)}\n")
@@ -467,7 +466,7 @@ def write_info(name: str, table: Table, out: TextIO, found: Optional[datos.Datos
             out.write("cause, in DATOS.DAT:\n" + "".join(f"  - {cause}\n" for cause in causes))
         else:
             out.write("likely causes:\n" + "".join(f"  - {cause}\n" for cause in NAN_CAUSES))
-    write_magnitudes(out, table, found, why)
+    write_magnitudes(out, table, mags)
     out.write("".join(f"{line}\n" for line in accuracy.summary_lines(table, *model)))
     write_rates(out, table)
     events = find_events(table, found)
@@ -478,8 +477,7 @@ def write_info(name: str, table: Table, out: TextIO, found: Optional[datos.Datos
         for event in events:
             out.write(f"  {event_line(event)}\n")
     if options is not None:
-        computed, _ = magnitudes.table_magnitudes(table, found, why)
-        write_nights(out, table, found, options, computed.values if computed is not None else None)
+        write_nights(out, table, found, options, mags[0].values if mags[0] is not None else None)
     out.flush()
 
 
@@ -501,19 +499,20 @@ def run_run(args: argparse.Namespace) -> None:
         table_path = os.path.join(folder, "ZEPO.DAT")
         table, found, why = load_table(table_path, None)
         summary = warn_nan(table)
+        mags = magnitudes.table_magnitudes(table, found, why)
         model = accuracy.model_errors(table, found, why)
         if args.csv:
             warn_no_utc()
             rendered = io.StringIO()
-            write_table_csv(table, rendered, found, why, model, options)
+            write_table_csv(table, rendered, found, mags, model, options)
             write_output(args.csv, rendered.getvalue().encode("utf-8"))
             warn("wrote the CSV to standard output" if args.csv == "-" else f"wrote {args.csv}")
         if args.plot:
-            draw(table_path, table, args.plot, None, summary, found, model[0], options)
+            draw(table_path, table, args.plot, None, summary, found, mags[0], model[0], options)
         # A table in a folder that is removed is named by its body.
         kept = args.dir is not None or args.keep
-        write_info(table_path if kept else target.name or "ZEPO.DAT", table, out, found, why, model, options,
-                   os.path.join(folder, "DATOS.DAT"))
+        write_info(table_path if kept else target.name or "ZEPO.DAT", table, out, found, why, mags, model, options,
+                   datos.beside(table_path))
 
 
 def parser() -> Parser:

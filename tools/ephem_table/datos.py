@@ -107,10 +107,11 @@ class Datos:
 
     def target_name(self) -> str:
         """The body's name in the note the generator wrote, or ""."""
-        note = self.notes[0]
-        if not note.startswith(TARGET_NOTE):
-            return ""
-        return note[len(TARGET_NOTE):].split("|", 1)[0].strip()
+        return named_in(self.notes[0], TARGET_NOTE)
+
+    def observer_name(self) -> str:
+        """The observer's name in the note the generator wrote, or ""."""
+        return named_in(self.notes[1], OBSERVER_NOTE)
 
     def references(self) -> Tuple[Tuple[Optional[Reference], str], Tuple[Optional[Reference], str]]:
         """The reference paths of the target and the observer (each None and why where there is none):
@@ -162,6 +163,11 @@ class Datos:
             return check_photometry(Photometry(found.group(1), h, g), "")
         except ElementsError:
             return None  # a note edited past the bounds: no magnitudes rather than meaningless ones
+
+
+def named_in(note: str, label: str) -> str:
+    """The name at the start of a note the generator wrote with the label, or ""."""
+    return note[len(label):].split("|", 1)[0].strip() if note.startswith(label) else ""
 
 
 def reference_of(note: str, label: str, orbit: Orbit) -> Tuple[Optional[Reference], str]:
@@ -275,6 +281,11 @@ def read_datos(path: str) -> Datos:
 SAME_TABLE = 0.01
 
 
+def beside(table_path: str) -> str:
+    """The DATOS.DAT in the folder of a table (a path, not standard input)."""
+    return os.path.join(os.path.dirname(table_path) or ".", "DATOS.DAT")
+
+
 def for_table(table_path: str, table: Table, given: Optional[str] = None) -> Tuple[Optional[Datos], str]:
     """The DATOS.DAT that made the table: the file `given` (--datos), else DATOS.DAT beside the table;
     with None, why there is none. A file named by `given` that cannot be read or does not describe the
@@ -282,7 +293,7 @@ def for_table(table_path: str, table: Table, given: Optional[str] = None) -> Tup
     if given is None:
         if table_path == "-":
             return None, "the table is read from standard input (name its DATOS.DAT with --datos)"
-        path = os.path.join(os.path.dirname(table_path) or ".", "DATOS.DAT")
+        path = beside(table_path)
         if not os.path.lexists(path):
             return None, f"there is no {path} beside the table (name one with --datos)"
         try:

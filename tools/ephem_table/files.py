@@ -18,7 +18,6 @@ Writing (`write_output`), as careful Unix tools do:
 
 import contextlib
 import errno
-import io
 import os
 import secrets
 import stat
@@ -26,7 +25,7 @@ import sys
 from typing import BinaryIO, Iterator, Optional, Tuple
 
 from .errors import DataError
-from .process import signals_held
+from .process import signals_held, write_all
 
 CHUNK = 1 << 20
 
@@ -153,13 +152,7 @@ def write_standard_output(data: bytes) -> None:
     (BrokenPipeError) is the caller's to keep quiet about."""
     try:
         sys.stdout.flush()
-        try:
-            fd = sys.stdout.fileno()
-        except (AttributeError, io.UnsupportedOperation):
-            sys.stdout.buffer.write(data)  # a stream without a descriptor (in tests)
-            sys.stdout.buffer.flush()
-            return
-        write_all(fd, data)
+        write_all(sys.stdout.fileno(), data)
     except BrokenPipeError:
         raise
     except OSError as error:
@@ -251,12 +244,6 @@ def write_directly(path: str, target: str, data: bytes) -> None:
         raise DataError(f"cannot write {path}: {error.strerror}") from None
     finally:
         os.close(fd)
-
-
-def write_all(fd: int, data: bytes) -> None:
-    view = memoryview(data)
-    while view:
-        view = view[os.write(fd, view):]
 
 
 def sync_folder(folder: str) -> None:

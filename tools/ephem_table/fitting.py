@@ -24,7 +24,7 @@ elements are used as given, as --as-given does, and the reason is said.
 
 import dataclasses
 import math
-from typing import Any, Callable, List, Optional, Tuple
+from typing import Any, Callable, List, Optional, Sequence, Tuple
 
 from . import elements
 from .constants import AU_KM
@@ -143,9 +143,9 @@ def largest_km(body: Body, x: Array, times: Array, epoch: float) -> float:
     return float(numpy.max(numpy.linalg.norm(moved(x, epoch, times) - body.path, axis=1))) * AU_KM
 
 
-def fit_pair(target: Body, observer: Body, times: Array, epoch: float) -> Tuple[Array, Optional[Array]]:
-    """The parameters of the target's orbit and (if it has a reference) the observer's, fitted as the
-    module's notes say."""
+def fit_pair(target: Body, observer: Body, times: Array, epoch: float) -> Tuple[Optional[Array], Optional[Array]]:
+    """The parameters of the target's orbit and the observer's, each fitted as the module's notes say where
+    it has a reference (else None)."""
     import numpy
     wanted = target.path - observer.path
     length = numpy.linalg.norm(wanted, axis=1)[:, None]
@@ -154,7 +154,7 @@ def fit_pair(target: Body, observer: Body, times: Array, epoch: float) -> Tuple[
                              start_of(target, epoch)), None
     alone = fit_alone(observer, times, epoch)
     if target.track is None:
-        return numpy.array([]), alone
+        return None, alone
 
     def joint(x: Array) -> Array:
         seen_from = moved(x[7:], epoch, times)
@@ -171,10 +171,8 @@ def fit_pair(target: Body, observer: Body, times: Array, epoch: float) -> Tuple[
 
 def largest_angle(target: Array, observer: Array, wanted: Array) -> float:
     """The largest angle between the vectors from observer to target and the wanted ones, radians."""
-    import numpy
-    seen = target - observer
-    cross = numpy.linalg.norm(numpy.cross(seen, wanted), axis=1)
-    return float(numpy.max(numpy.arctan2(cross, numpy.sum(seen * wanted, axis=1))))
+    from .twobody import angles
+    return float(angles(target - observer, wanted).max())
 
 
 def beats_as_given(target: Body, observer: Body, x_target: Array, x_observer: Optional[Array], times: Array,
@@ -194,7 +192,7 @@ def beats_as_given(target: Body, observer: Body, x_target: Array, x_observer: Op
 def fitted(body: Body, x: Optional[Array], epoch: float, first: float, last: float, what: str,
            warn: Warn) -> Orbit:
     """The body's fitted orbit, or its orbit as given when the fit is no orbit ephem can take."""
-    if x is None or not len(x) or body.reference is None:
+    if x is None or body.reference is None:
         return given(body.orbit)
     try:
         found = elements.check_orbit(orbit_of(x, epoch), what)
@@ -232,7 +230,7 @@ def body_of(orbit: Orbit, what: str, times: Array, first: float, last: float, wa
 def fit_table(target: Orbit, observer: Orbit, first: float, last: float, warn: Warn) -> Tuple[Orbit, Orbit]:
     """The target's and observer's orbits fitted over the Julian dates first to last (TDB), as the
     module's notes say; where that cannot be, each as given (after a warning)."""
-    missing = [name for name in ("numpy", "scipy", "erfa") if not module_exists(name)]
+    missing = missing_modules()
     if missing:
         warn(f"warning: fitting the orbits needs python3-{' and python3-'.join(missing)}: the elements are used "
              f"as given")
@@ -250,22 +248,18 @@ def fit_table(target: Orbit, observer: Orbit, first: float, last: float, warn: W
     except (ValueError, ArithmeticError) as error:  # numpy's LinAlgError is a ValueError
         warn(f"warning: the fit failed ({error}): the elements are used as given")
         return given(bodies[0].orbit), given(bodies[1].orbit)
-    if len(x_target):
+    if x_target is not None:
         better, fit_worst, given_worst = beats_as_given(bodies[0], bodies[1], x_target, x_observer, times, epoch)
         if not better:
             warn(f"warning: {label}: no two-body orbit follows its path over these dates (the closest one is "
                  f"{math.degrees(fit_worst):.3g} deg from it at worst): its elements are used as given "
                  f"({math.degrees(given_worst):.3g} deg at worst; model_error_arcsec tells each row)")
-            x_target = numpy_empty()
+            x_target = None
     return (fitted(bodies[0], x_target, epoch, first, last, label, warn),
             fitted(bodies[1], x_observer, epoch, first, last, "the observer", warn))
 
 
-def numpy_empty() -> Array:
-    import numpy
-    return numpy.array([])
-
-
-def module_exists(name: str) -> bool:
+def missing_modules(names: Sequence[str] = ("numpy", "scipy", "erfa")) -> List[str]:
+    """Those of the modules the references and the fit need that this Python has not."""
     import importlib.util
-    return importlib.util.find_spec(name) is not None
+    return [name for name in names if importlib.util.find_spec(name) is None]

@@ -41,7 +41,6 @@ ATOL = 1e-13
 SUN_OVER_PLANET = {1: 6023597.400017, 2: 408523.718655, 4: 3098703.59, 5: 1047.348644, 6: 3497.9018, 7: 22902.98,
                    8: 19412.26}
 SUN_OVER_EARTH = 332946.0487
-SUN_OVER_EARTH_AND_MOON = SUN_OVER_EARTH / (1.0 + MOON_EARTH_MASS_RATIO)
 
 # k^2, the Sun's GM in AU^3/day^2 (Gauss's constant, ephem's): each planet's GM is its share of it.
 SUN_GM = gravitational_parameter(0.0)

@@ -16,9 +16,6 @@ from .elements import Orbit
 
 Vector = Tuple[float, float, float]
 
-# ephem's obliquity of the ecliptic, degrees: its right ascensions and declinations are referred to the
-# mean equator of J2000 through it.
-
 
 class Orbiter:
     """An orbit ready to be moved: its mean motion and the turn from its plane to the ecliptic."""

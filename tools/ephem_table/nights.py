@@ -155,8 +155,6 @@ def night_label(noon_jd: float) -> str:
 
 class Nights(NamedTuple):
     nights: List[Night]
-    told_from: float
-    told_to: float
     more: int  # nights of the table not told (beyond MOST_NIGHTS)
 
 
@@ -176,7 +174,7 @@ def find_nights(sky: Sky, min_altitude: float, magnitudes: Optional[Sequence[flo
     import numpy
     times = sky.times[numpy.isfinite(sky.times)]
     if len(times) < 2:
-        return Nights([], math.nan, math.nan, 0)
+        return Nights([], 0)
     first, last = float(times[0]), float(times[-1])
     noons = local_noons(sky.site, first, last)
     more = max(0, len(noons) - 1 - MOST_NIGHTS)
@@ -223,7 +221,7 @@ def find_nights(sky: Sky, min_altitude: float, magnitudes: Optional[Sequence[flo
                           [c.jd_tdb for c in horizon if c.rising and start <= c.jd_tdb < end], transits,
                           [c.jd_tdb for c in horizon if not c.rising and start <= c.jd_tdb < end], dark,
                           overlap(both, [(start, end)]) * 24.0, highest, highest_at, magnitude))
-    return Nights(told, first, last, more)
+    return Nights(told, more)
 
 
 def best_night(nights: Sequence[Night]) -> Optional[Night]:

@@ -5,6 +5,7 @@ import argparse
 import math
 from typing import Any, List, NamedTuple, Optional, Sequence, TextIO, Tuple
 
+from .csvout import Column
 from .dates import date_or_jd
 from .datos import Datos
 from .errors import UsageError
@@ -16,7 +17,6 @@ from .timescales import utc_dates
 from .topocentre import BARYCENTRE, observe_table, observer_of
 
 Array = Any  # a numpy array of doubles
-Column = Tuple[str, Sequence[str]]  # a CSV column: its header and a text a row
 
 DEFAULT_MIN_ALTITUDE = 20.0
 

@@ -234,13 +234,13 @@ def event_mark(kind: str) -> str:
     return EVENT_MARKS.get(kind, kind)
 
 
-def mark_events(axes: Sequence[Any], chosen: List[Event], x_of: Callable[[float], float], renderer: Any) -> int:
+def mark_events(axes: Sequence[Any], chosen: List[Event], x_of: Callable[[float], float], renderer: Any) -> None:
     """A dotted line at each event that fits (EVENT_SPACING pixels from the others), with its mark beside
-    it as high as it finds room, on the laid-out panel (axes: the panel and its twins); the count of
-    those left out, which the list below the plot holds."""
+    it as high as it finds room, on the laid-out panel (axes: the panel and its twins); those left out
+    are counted on the panel, and the list below the plot holds them."""
     import numpy
     if not chosen:
-        return 0
+        return
     axis = axes[0]
     room = Room.of(axes, renderer)
     left, bottom, right, top = room.frame
@@ -263,4 +263,3 @@ def mark_events(axes: Sequence[Any], chosen: List[Event], x_of: Callable[[float]
         axis.annotate(f"{drawn_count} of {len(chosen)} events marked", (1.0, 1.0), xycoords="axes fraction",
                       xytext=(0, 3), textcoords="offset points", ha="right", va="bottom", fontsize=6.5,
                       color="tab:orange")
-    return len(chosen) - drawn_count

@@ -23,7 +23,7 @@ import os
 import signal
 import sys
 from types import FrameType
-from typing import Callable, Iterator, Optional, Set, TextIO, Union
+from typing import Callable, Iterator, List, Optional, Set, TextIO, Union
 
 # The signals that end the program by unwinding it.
 ENDING_SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
@@ -60,15 +60,19 @@ class CheckedOutput(io.RawIOBase):
         return os.isatty(self.fd)
 
     def write(self, data: bytes) -> int:  # type: ignore[override]
-        view = memoryview(data).cast("B")
-        size = len(view)
         try:
-            while view:
-                view = view[os.write(self.fd, view):]
+            write_all(self.fd, data)
         except OSError:
             if not self.lose_failures:
                 raise
-        return size
+        return memoryview(data).nbytes
+
+
+def write_all(fd: int, data: bytes) -> None:
+    """Writes every byte of data to fd, or raises OSError: a short write is followed by the rest."""
+    view = memoryview(data).cast("B")
+    while view:
+        view = view[os.write(fd, view):]
 
 
 def occupy_closed_descriptors() -> Set[int]:
@@ -115,6 +119,14 @@ def prepare() -> None:
     for number in (signal.SIGTERM, signal.SIGHUP):
         if signal.getsignal(number) != signal.SIG_IGN:
             signal.signal(number, end_like_an_interrupt)
+
+
+def main(argv: Optional[List[str]] = None) -> int:
+    """The command as every way of starting it runs it (the script, the entry point of an installed
+    package): the process readied first, then the command line's main, and its status."""
+    prepare()
+    from .cli import main as command
+    return status_of(lambda: command(argv))
 
 
 def status_of(main: Callable[[], int]) -> int:

@@ -37,8 +37,6 @@ PLAN94_NUMBERS = {"Mercury": 1, "Venus": 2, "Mars": 4, "Jupiter": 5, "Saturn": 6
 PLAN94_SPAN = (julian_date("1000-01-01"), julian_date("3000-01-01"))
 EPV00_SPAN = (julian_date("1900-01-01"), julian_date("2100-01-01"))
 
-# The Moon's mass over the Earth's (IAU 2009 system of astronomical constants).
-
 # The largest errors the functions' authors state, in their own words, for what each reference is good
 # for (ERFA's notes to plan94, epv00 and moon98): plan94 against JPL's DE200 over 1800-2100 in heliocentric
 # longitude, latitude and distance; epv00 against DE405 over 1900-2100; moon98 against ELP/MPP02.

@@ -20,7 +20,8 @@ from .dates import calendar_date
 from .events import Event
 from .labels import Room, around, place_label, spread
 from .nights import places_between
-from .panels import event_mark
+from .panels import event_mark, runs_of
+from .topocentre import directions
 
 Array = Any  # a numpy array of doubles
 
@@ -47,27 +48,6 @@ COARSE_SHARE = 1.0 / 25.0
 TRACK_LABELS = 12
 # Beyond this many events the track marks none (they would hide it); the list below the plot has them.
 MARKED_EVENTS = 200
-
-
-def at_time(times: Array, values: Array, when: float) -> float:
-    """The value at `when`, linear between the rows around it when the times increase; NaN outside the
-    rows, next to a NaN, or in a table whose times do not increase."""
-    import numpy
-    i = int(numpy.searchsorted(times, when, side="right")) - 1
-    if not 0 <= i < len(times) - 1:
-        return math.nan
-    t0, t1 = times[i], times[i + 1]
-    if not t0 <= when <= t1 or not t1 > t0:
-        return math.nan
-    f = (when - t0) / (t1 - t0)
-    return float(values[i] + f * (values[i + 1] - values[i]))
-
-
-def increasing(times: Array) -> bool:
-    import numpy
-    return bool(len(times) > 1 and numpy.all(numpy.diff(times) > 0))
-
-
 
 
 def unwrapped_hours(ra: Array) -> Array:
@@ -238,8 +218,7 @@ def coarse_rows(ra_hours: Array, dec: Array, size: float) -> Array:
     """For each row, whether the step between rows is too coarse for the motion there (COARSE_BEND,
     COARSE_SHARE of `size`, the chart's size in degrees)."""
     import numpy
-    a, d = numpy.radians(15.0 * ra_hours), numpy.radians(dec)
-    p = numpy.stack([numpy.cos(d) * numpy.cos(a), numpy.cos(d) * numpy.sin(a), numpy.sin(d)], axis=1)
+    p = directions(ra_hours, dec)
     coarse = numpy.zeros(len(p), dtype=bool)
     if len(p) < 3:
         return coarse
@@ -249,13 +228,6 @@ def coarse_rows(ra_hours: Array, dec: Array, size: float) -> Array:
         coarse[1:-1] = ((bend > COARSE_BEND * numpy.maximum(step[:-1], step[1:])) &
                         (bend > COARSE_SHARE * math.radians(size)))
     return coarse
-
-
-def runs(flags: Array) -> List[Tuple[int, int]]:
-    """(first, last) index of each run of true values."""
-    import numpy
-    edges = numpy.diff(numpy.concatenate([[0], flags.astype(numpy.int8), [0]]))
-    return list(zip(numpy.flatnonzero(edges == 1).tolist(), (numpy.flatnonzero(edges == -1) - 1).tolist()))
 
 
 
@@ -275,7 +247,7 @@ class SkyLabels(NamedTuple):
 
 def coarse_note(times: Array, coarse: Array) -> str:
     """What the sky panel says of the rows drawn as points."""
-    stretches = runs(coarse)
+    stretches = runs_of(coarse)
     if not stretches:
         return ""
     a, b = stretches[0]
@@ -348,8 +320,7 @@ def event_places(times: Array, hours: Array, dec: Array, distance: Array,
     import numpy
     if not events or len(times) < 2:
         return []
-    a, d = numpy.radians(15.0 * hours), numpy.radians(dec)
-    vectors = numpy.stack([numpy.cos(d) * numpy.cos(a), numpy.cos(d) * numpy.sin(a), numpy.sin(d)], axis=1)
+    vectors = directions(hours, dec)
     # Distances give the polynomial its shape near a close approach, where the direction turns fast.
     scaled = vectors * numpy.where(distance > 0.0, distance, numpy.nan)[:, None]
     at = numpy.array([e.jd_tdb for e in events])
@@ -368,8 +339,7 @@ def travelled(hours: Array, dec: Array) -> Array:
     """The distance travelled on the sky from the first row to each (radians, the chords between rows; a
     row without a place adds nothing)."""
     import numpy
-    a, d = numpy.radians(15.0 * hours), numpy.radians(dec)
-    p = numpy.stack([numpy.cos(d) * numpy.cos(a), numpy.cos(d) * numpy.sin(a), numpy.sin(d)], axis=1)
+    p = directions(hours, dec)
     steps = numpy.nan_to_num(numpy.linalg.norm(numpy.diff(p, axis=0), axis=1))
     return numpy.concatenate([[0.0], numpy.cumsum(steps)])
 
@@ -478,14 +448,13 @@ def equal_scale(sky: Any, chart: SkyChart) -> None:
         sky.set_xticks(*ra_ticks(low, high))
 
 
-def label_sky(labels: SkyLabels, renderer: Any) -> int:
+def label_sky(labels: SkyLabels, renderer: Any) -> None:
     """Writes the labels along the track where they find room (labels.py); a dot marks each time
-    written. The count of events' marks that found none."""
+    written."""
     import numpy
     sky = labels.axis
     room = Room.of([sky], renderer)
     dots: List[Tuple[float, float]] = []
-    missed = 0
     for text, x, y, dotted, colour in labels.wanted:
         px, py = sky.transData.transform((x, y))
         dot = (px - 3.0, py - 3.0, px + 3.0, py + 3.0)
@@ -495,7 +464,5 @@ def label_sky(labels: SkyLabels, renderer: Any) -> int:
         if done and dotted:
             room.boxes.append(dot)
             dots.append((x, y))
-        missed += not done and colour != "black"
     if dots:
         sky.plot(*numpy.transpose(dots), ".", color="black")
-    return missed

@@ -56,8 +56,7 @@ def observer_of(found: Optional[Datos]) -> str:
     kind = found.observer_kind()
     if kind in (GEOCENTRE, BARYCENTRE):
         return kind
-    note = found.notes[1]
-    name = note.partition("observer:")[2].partition("|")[0].strip().lower() if note.startswith("observer:") else ""
+    name = found.observer_name().lower()
     if not name or name in BARYCENTRE_NAMES:
         return BARYCENTRE
     raise DataError(f"--site: the table's observer is {name.title()} (DATOS.DAT), not the Earth: a site on the "
@@ -139,7 +138,7 @@ class Seen(NamedTuple):
     hour_angle_hours: Array
 
 
-def seen_from(site: Site, jd_tdb: Array, geocentric: Array, earth: Earth, refraction: bool = False) -> Seen:
+def seen_from(site: Site, geocentric: Array, earth: Earth, refraction: bool = False) -> Seen:
     """The body at its geocentric vectors (n x 3, AU, J2000 equator) seen from the site."""
     import erfa
     import numpy
@@ -177,6 +176,13 @@ def sun_geocentric(jd_tdb: Array) -> Array:
     return numpy.where(finite[:, None], -earth, numpy.nan)
 
 
+def directions(ra_hours: Array, dec_deg: Array) -> Array:
+    """The unit vectors (n x 3) of right ascensions (hours) and declinations (degrees)."""
+    import numpy
+    a, d = numpy.radians(15.0 * numpy.asarray(ra_hours, dtype=float)), numpy.radians(numpy.asarray(dec_deg, dtype=float))
+    return numpy.stack([numpy.cos(d) * numpy.cos(a), numpy.cos(d) * numpy.sin(a), numpy.sin(d)], axis=1)
+
+
 def table_vectors(table: Table) -> Array:
     """The vector from the observer to the body at each row (n x 3, AU, J2000 equator); NAN where the
     row has no place."""
@@ -186,8 +192,7 @@ def table_vectors(table: Table) -> Array:
     distance = numpy.asarray(table.column("observer_distance_au"), dtype=float)
     with numpy.errstate(invalid="ignore"):
         placed = (ra >= 0.0) & (ra <= 2.0 * math.pi) & (numpy.abs(dec) <= math.pi / 2.0) & (distance >= 0.0)
-    vectors = distance[:, None] * numpy.stack([numpy.cos(dec) * numpy.cos(ra), numpy.cos(dec) * numpy.sin(ra),
-                                               numpy.sin(dec)], axis=1)
+    vectors = distance[:, None] * directions(table.column("ra_hours"), table.column("dec_deg"))
     return numpy.where(placed[:, None], vectors, numpy.nan)
 
 
@@ -204,8 +209,8 @@ def observe(site: Site, jd_tdb: Array, from_observer: Array, observer: str = BAR
     tt = numpy.asarray(jd_tdb, dtype=float)
     earth = earth_orientation(tt)
     geocentric = from_observer - earth_centre(tt, observer)
-    body = seen_from(site, tt, geocentric, earth, refraction)
-    sun = seen_from(site, tt, sun_geocentric(tt), earth, refraction)
+    body = seen_from(site, geocentric, earth, refraction)
+    sun = seen_from(site, sun_geocentric(tt), earth, refraction)
     return SiteView(body, sun.altitude_deg)
 
 

@@ -17,6 +17,7 @@ import numpy
 
 from .constants import GAUSS_K
 from .elements import Orbit
+from .kepler import Orbiter
 
 Array = Any  # numpy.ndarray; numpy's stubs are not required here
 
@@ -28,15 +29,6 @@ KEPLER_TOLERANCE = 1e-14
 def gravitational_parameter(m: float) -> float:
     """k^2 (1 + m), AU^3/day^2: the Sun's and the body's masses for the mean motion."""
     return GAUSS_K * GAUSS_K * (1.0 + m)
-
-
-def orbit_axes(orbit: Orbit) -> Tuple[Array, Array]:
-    """The ecliptic unit vectors towards the perihelion (p) and 90 degrees on in the orbit (q)."""
-    w, i, node = math.radians(orbit.w), math.radians(orbit.i), math.radians(orbit.om)
-    cw, sw, ci, si, cn, sn = math.cos(w), math.sin(w), math.cos(i), math.sin(i), math.cos(node), math.sin(node)
-    p = numpy.array([cn * cw - sn * sw * ci, sn * cw + cn * sw * ci, sw * si])
-    q = numpy.array([-cn * sw - sn * cw * ci, -sn * sw + cn * cw * ci, cw * si])
-    return p, q
 
 
 def eccentric_anomalies(mean: Array, e: float) -> Array:
@@ -51,28 +43,31 @@ def eccentric_anomalies(mean: Array, e: float) -> Array:
 
 
 def positions(orbit: Orbit, times: Array) -> Array:
-    """Heliocentric ecliptic positions (AU), one row of three a time."""
+    """Heliocentric ecliptic positions (AU), one row of three a time, of an orbit kepler.Orbiter takes."""
+    o = Orbiter(orbit)
     t = numpy.asarray(times, dtype=float)
-    n = GAUSS_K * math.sqrt(1.0 + orbit.m) / orbit.a ** 1.5
-    mean = numpy.remainder(math.radians(orbit.M) + n * (t - orbit.epoch) + math.pi, 2.0 * math.pi) - math.pi
-    anomaly = eccentric_anomalies(mean, orbit.e)
-    x = orbit.a * (numpy.cos(anomaly) - orbit.e)
-    y = orbit.a * math.sqrt(1.0 - orbit.e * orbit.e) * numpy.sin(anomaly)
-    p, q = orbit_axes(orbit)
-    return x[:, None] * p + y[:, None] * q
+    mean = numpy.remainder(o.mean_anomaly + o.mean_motion * (t - o.epoch) + math.pi, 2.0 * math.pi) - math.pi
+    anomaly = eccentric_anomalies(mean, o.e)
+    x = o.a * (numpy.cos(anomaly) - o.e)
+    y = o.minor * numpy.sin(anomaly)
+    return x[:, None] * numpy.array(o.p) + y[:, None] * numpy.array(o.q)
 
 
 def state(orbit: Orbit, time: float) -> Tuple[Array, Array]:
     """The heliocentric ecliptic position (AU) and velocity (AU/day) at one time."""
-    n = GAUSS_K * math.sqrt(1.0 + orbit.m) / orbit.a ** 1.5
-    mean = math.remainder(math.radians(orbit.M) + n * (time - orbit.epoch), 2.0 * math.pi)
-    anomaly = float(eccentric_anomalies(numpy.array([mean]), orbit.e)[0])
-    rate = n / (1.0 - orbit.e * math.cos(anomaly))
-    root = math.sqrt(1.0 - orbit.e * orbit.e)
-    p, q = orbit_axes(orbit)
-    where = orbit.a * (math.cos(anomaly) - orbit.e) * p + orbit.a * root * math.sin(anomaly) * q
-    speed = -orbit.a * math.sin(anomaly) * rate * p + orbit.a * root * math.cos(anomaly) * rate * q
+    o = Orbiter(orbit)
+    mean = math.remainder(o.mean_anomaly + o.mean_motion * (time - o.epoch), 2.0 * math.pi)
+    anomaly = float(eccentric_anomalies(numpy.array([mean]), o.e)[0])
+    rate = o.mean_motion / (1.0 - o.e * math.cos(anomaly))
+    p, q = numpy.array(o.p), numpy.array(o.q)
+    where = o.a * (math.cos(anomaly) - o.e) * p + o.minor * math.sin(anomaly) * q
+    speed = -o.a * math.sin(anomaly) * rate * p + o.minor * math.cos(anomaly) * rate * q
     return where, speed
+
+
+def angles(u: Array, v: Array) -> Array:
+    """The angles between vectors, row by row (radians): accurate at 0 as well."""
+    return numpy.arctan2(numpy.linalg.norm(numpy.cross(u, v), axis=1), numpy.sum(u * v, axis=1))
 
 
 def cross(u: Array, v: Array) -> Array:

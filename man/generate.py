@@ -111,26 +111,25 @@ def block_lines(block: Block) -> List[str]:
 
 # The parser ------------------------------------------------------------------------------------------
 
+def commands_action(parser: argparse.ArgumentParser) -> "argparse._SubParsersAction[Parser]":
+    """The parser's list of commands."""
+    return next(action for action in parser._actions if isinstance(action, argparse._SubParsersAction))
+
+
 def subcommands(parser: argparse.ArgumentParser) -> Dict[str, Parser]:
     """The commands of ephem-table, in their order, with their parsers."""
-    for action in parser._actions:
-        if isinstance(action, argparse._SubParsersAction):
-            commands: Dict[str, Parser] = action.choices
-            return commands
-    return {}
+    commands: Dict[str, Parser] = commands_action(parser).choices
+    return commands
 
 
 def one_line_helps(parser: argparse.ArgumentParser) -> Dict[str, str]:
     """Each command's help in the list of commands."""
-    for action in parser._actions:
-        if isinstance(action, argparse._SubParsersAction):
-            return {choice.dest: choice.help or "" for choice in action._get_subactions()}
-    return {}
+    return {choice.dest: choice.help or "" for choice in commands_action(parser)._get_subactions()}
 
 
 def command_metavar(parser: argparse.ArgumentParser) -> str:
     """What the usage calls a command."""
-    return next(metavar(action) for action in parser._actions if isinstance(action, argparse._SubParsersAction))
+    return metavar(commands_action(parser))
 
 
 def documented(parser: argparse.ArgumentParser, with_help: bool = False) -> List[argparse.Action]:

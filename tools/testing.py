@@ -46,19 +46,35 @@ def long_check(test: Test) -> Test:
 SHARD = tuple(int(part) for part in os.environ.get("EPHEM_TEST_SHARD", "0/1").split("/"))
 
 
+def not_here(case: type, name: str) -> str:
+    """Why the test `name` of the class `case` does not run in this set and shard, or ""."""
+    method = getattr(case, name)
+    if LONG_SET and not (getattr(method, "long_check", False) or getattr(case, "long_check", False)):
+        return "a short test (ctest -LE long)"
+    if zlib.crc32(f"{case.__module__}.{case.__qualname__}.{name}".encode()) % SHARD[1] != SHARD[0]:
+        return f"in another shard than {SHARD[0]} of {SHARD[1]}"
+    return ""
+
+
 class TestCase(unittest.TestCase):
     """A test case of the short set, or, in the long set, of nothing but its long checks; of one shard.
-    The choice is made before the test's own setUp, which need not know of it."""
+    The choice is made before the test's own setUp, which need not know of it; a class none of whose
+    tests runs here is skipped whole, its setUpClass too."""
+
+    def __init__(self, methodName: str = "runTest") -> None:
+        super().__init__(methodName)
+        case = type(self)
+        if "chosen_here" not in case.__dict__:  # once a class, when the loader makes its tests
+            case.chosen_here = True  # type: ignore[attr-defined]
+            names = unittest.defaultTestLoader.getTestCaseNames(case)
+            if names and all(not_here(case, name) for name in names):
+                case.__unittest_skip__ = True  # type: ignore[attr-defined]
+                case.__unittest_skip_why__ = "no test of this class in this set or shard"  # type: ignore[attr-defined]
 
     def run(self, result: Optional[unittest.TestResult] = None) -> Optional[unittest.TestResult]:
-        method = getattr(self, self._testMethodName)
-        why = ""
-        if LONG_SET and not (getattr(method, "long_check", False) or getattr(type(self), "long_check", False)):
-            why = "a short test (ctest -LE long)"
-        elif zlib.crc32(self.id().encode()) % SHARD[1] != SHARD[0]:
-            why = f"in another shard than {SHARD[0]} of {SHARD[1]}"
+        why = not_here(type(self), self._testMethodName)
         if why:
-            setattr(self, self._testMethodName, unittest.skip(why)(method))
+            setattr(self, self._testMethodName, unittest.skip(why)(getattr(self, self._testMethodName)))
         return super().run(result)
 
 

@@ -188,7 +188,8 @@ def find_nights(sky: Sky, min_altitude: float, magnitudes: Optional[Sequence[flo
     horizon = crossings(sky, grid, altitude, 0, 0.0)
     high = crossings(sky, grid, altitude, 0, min_altitude)
     dusk = crossings(sky, grid, sun, 1, -DARK_SUN, -1.0)  # "rising" is the Sun going below -18 degrees
-    meridian = [c for c in crossings(sky, grid, hour_angle, 2, 0.0) if c.rising]
+    meridian = [c.jd_tdb for c in crossings(sky, grid, hour_angle, 2, 0.0) if c.rising]
+    culminations = list(zip(meridian, sky.state(numpy.array(meridian))[0].tolist())) if meridian else []
 
     def holds(values: Array, level: float, t: float) -> bool:
         k = min(int(numpy.searchsorted(grid, t)), len(grid) - 1)
@@ -205,15 +206,14 @@ def find_nights(sky: Sky, min_altitude: float, magnitudes: Optional[Sequence[flo
         both = [(max(a0, b0), min(a1, b1)) for a0, a1 in dark for b0, b1 in up if min(a1, b1) > max(a0, b0)]
         highest, highest_at = math.nan, math.nan
         for d0, d1 in dark:
-            inside = grid[(grid >= d0) & (grid <= d1)]
-            candidates = numpy.concatenate([inside, [d0, d1]])
-            values = sky.state(candidates)[0]
+            inside = (grid >= d0) & (grid <= d1)
+            candidates = numpy.concatenate([grid[inside], [d0, d1]])
+            values = numpy.concatenate([altitude[inside], sky.state(numpy.array([d0, d1]))[0]])
             if numpy.isfinite(values).any():
                 k = int(numpy.nanargmax(values))
                 if not values[k] <= highest:
                     highest, highest_at = float(values[k]), float(candidates[k])
-        transits = [(c.jd_tdb, float(sky.state(numpy.array([c.jd_tdb]))[0][0])) for c in meridian
-                    if start <= c.jd_tdb < end]
+        transits = [(t, h) for t, h in culminations if start <= t < end]
         magnitude = math.nan
         if mags is not None and math.isfinite(highest_at):
             magnitude = float(numpy.interp(highest_at, times_mag, mags))

@@ -13,7 +13,7 @@ UTC should never hold such an estimate under UTC's name.
 
 import math
 import warnings
-from typing import List, Optional, Sequence
+from typing import List, Optional, Sequence, Tuple
 
 from .dates import LARGEST_JD
 
@@ -34,6 +34,17 @@ def utc_available() -> bool:
     return HAVE_ERFA
 
 
+def utc_parts(tt: "numpy.ndarray") -> "Tuple[numpy.ndarray, numpy.ndarray]":
+    """UTC as two-part Julian dates of Julian dates on the scale of TT (TDB taken as TT), each from 1960 on;
+    needs ERFA."""
+    with warnings.catch_warnings():
+        # ERFA calls a year more than five past its table "dubious": the leap seconds are then its last.
+        warnings.simplefilter("ignore", erfa.ErfaWarning)
+        tai1, tai2 = erfa.tttai(tt, 0.0)
+        utc1, utc2 = erfa.taiutc(tai1, tai2)
+    return utc1, utc2
+
+
 def utc_dates(jds_tdb: Sequence[float]) -> List[str]:
     """The UTC date and time, to the second, of each Julian date (TDB): "2000-01-01 11:58:56", with a
     leap second written as 23:59:60; "" before 1960, for a value that is not a date, or without ERFA.
@@ -47,11 +58,9 @@ def utc_dates(jds_tdb: Sequence[float]) -> List[str]:
     indexes = numpy.flatnonzero(defined)
     if not len(indexes):
         return texts
+    utc1, utc2 = utc_parts(tt[indexes])
     with warnings.catch_warnings():
-        # ERFA calls a year more than five past its table "dubious": the leap seconds are then its last.
         warnings.simplefilter("ignore", erfa.ErfaWarning)
-        tai1, tai2 = erfa.tttai(tt[indexes], 0.0)
-        utc1, utc2 = erfa.taiutc(tai1, tai2)
         years, months, days, times = erfa.d2dtf("UTC", 0, utc1, utc2)
     for index, year, month, day, time in zip(indexes.tolist(), years.tolist(), months.tolist(), days.tolist(),
                                              times.tolist()):

@@ -26,7 +26,6 @@ GCRS: they differ by the frame bias, 0.02 arcsecond, and the obliquity's 0.04 ar
 """
 
 import math
-import warnings
 from typing import Any, NamedTuple, Optional, Tuple
 
 from .constants import AU_M, MOON_SHARE
@@ -35,7 +34,7 @@ from .elements import BARYCENTRE, GEOCENTRE
 from .errors import DataError
 from .row import Table
 from .site import Site
-from .timescales import FIRST_UTC_JD_TDB
+from .timescales import FIRST_UTC_JD_TDB, utc_parts
 
 Array = Any  # a numpy array of doubles
 
@@ -77,16 +76,11 @@ def earth_centre(jd_tdb: Array, observer: str = BARYCENTRE) -> Array:
 
 def universal_time(jd_tdb: Array) -> Tuple[Array, Array]:
     """UT1 as a two-part Julian date, taken as UTC (module notes); NAN before 1960."""
-    import erfa
     import numpy
     tt = numpy.asarray(jd_tdb, dtype=float)
     with numpy.errstate(invalid="ignore"):
         known = numpy.isfinite(tt) & (tt >= FIRST_UTC_JD_TDB)
-    safe = numpy.where(known, tt, FIRST_UTC_JD_TDB + 1.0)
-    with warnings.catch_warnings():
-        warnings.simplefilter("ignore", erfa.ErfaWarning)
-        tai1, tai2 = erfa.tttai(safe, 0.0)
-        utc1, utc2 = erfa.taiutc(tai1, tai2)
+    utc1, utc2 = utc_parts(numpy.where(known, tt, FIRST_UTC_JD_TDB + 1.0))
     return numpy.where(known, utc1, numpy.nan), numpy.where(known, utc2, numpy.nan)
 
 
@@ -164,9 +158,8 @@ def sun_geocentric(jd_tdb: Array) -> Array:
     finite = numpy.isfinite(tt)
     day = numpy.floor(numpy.where(finite, tt, 2451545.0))
     nodes, where = numpy.unique(numpy.concatenate([day, day + 1.0]), return_inverse=True)
-    with warnings.catch_warnings():
-        warnings.simplefilter("ignore", erfa.ErfaWarning)  # epv00 beyond 1900-2100 is less accurate
-        heliocentric, _ = erfa.epv00(nodes, 0.0)
+    from .references import quietly
+    heliocentric, _ = quietly(erfa.epv00, nodes, 0.0)  # epv00 beyond 1900-2100 is less accurate
     p, v = heliocentric["p"], heliocentric["v"]
     a, b = where[:len(tt)], where[len(tt):]
     f = (numpy.where(finite, tt, 2451545.0) - day)[:, None]
